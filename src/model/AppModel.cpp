@@ -1,7 +1,7 @@
 #include "model/AppModel.h"
 
-#include "badge/BadgePrinter.h"
 #include "cloud/CloudClient.h"
+#include "notify/WebhookDelivery.h"
 
 #include <QGuiApplication>
 
@@ -83,7 +83,9 @@ void AppModel::bumpVisitorRevision() {
     emit visitorRevisionChanged();
 }
 
-void AppModel::report(const QString &message) { setError(message); }
+void AppModel::report(const QString &message) {
+    setError(message);
+}
 
 void AppModel::start() {
     if (m_poller)
@@ -205,7 +207,7 @@ QCoro::Task<void> AppModel::refresh(CancellationToken cancel) {
     } catch (const std::exception &error) {
         failure = describeError(error);
     } catch (...) {
-        failure = QString();
+        failure = QStringLiteral("Something went wrong.");
     }
     try {
         counts = co_await countsTask;
@@ -214,7 +216,7 @@ QCoro::Task<void> AppModel::refresh(CancellationToken cancel) {
             failure = describeError(error);
     } catch (...) {
         if (!failure)
-            failure = QString();
+            failure = QStringLiteral("Something went wrong.");
     }
     if (stale())
         co_return;
@@ -230,6 +232,9 @@ QCoro::Task<void> AppModel::refresh(CancellationToken cancel) {
 }
 
 void AppModel::notifyHosts(HostEvent event, const VisitorRow &row) {
-    Q_UNUSED(event);
-    Q_UNUSED(row);
+    DeliveryOptions options;
+    options.clock = m_clock;
+    ::notifyHosts(event == HostEvent::signIn ? VisitorAlert::Event::signIn
+                                             : VisitorAlert::Event::signOut,
+                  row, m_notifications, m_cloud->network(), m_preferences, options);
 }

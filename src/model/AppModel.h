@@ -64,7 +64,8 @@ public:
 
     // Sign-in and sign-out.
     static VisitorDraft draftFromInvite(const Invite &invite);
-    static std::optional<QString> problem(const VisitorDraft &draft, const QList<KioskField> &fields);
+    static std::optional<QString> problem(const VisitorDraft &draft,
+                                          const QList<KioskField> &fields);
     // The employee named by the first employee-list field (lowest slot) whose answer
     // matches a list entry ignoring letter case and accents; the entry as written.
     static std::optional<QString> resolveHost(const VisitorDraft &draft,

@@ -40,14 +40,17 @@ KioskSettings AppModel::cleanedForm(const KioskSettings &form) {
         seen.insert(key);
         cleaned.employees.append(name);
     }
-    // The order a file browser shows: case ignored, "Item 2" before "Item 10".
-    QCollator collator;
+    // The order a file browser shows: case ignored, "Item 2" before "Item 10". The C
+    // locale's collator compares code points only, so it stands in with English rules.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(cleaned.employees.begin(), cleaned.employees.end(),
-                     [&collator](const QString &a, const QString &b) {
-                         return collator.compare(a, b) < 0;
-                     });
+    std::stable_sort(
+        cleaned.employees.begin(), cleaned.employees.end(),
+        [&collator](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
 
     if (form.placeName) {
         const QString place = form.placeName->trimmed();

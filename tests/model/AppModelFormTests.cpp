@@ -16,7 +16,8 @@ KioskField field(qint64 slot, const QString &label, bool required = false,
 QString describe(const QList<KioskField> &fields) {
     QStringList parts;
     for (const KioskField &f : fields)
-        parts << QStringLiteral("%1:%2:%3").arg(f.slot).arg(f.label).arg(f.required ? "req" : "opt");
+        parts
+            << QStringLiteral("%1:%2:%3").arg(f.slot).arg(f.label).arg(f.required ? "req" : "opt");
     return parts.join(QLatin1Char(','));
 }
 
@@ -36,9 +37,9 @@ private slots:
         QTest::addColumn<QList<KioskField>>("fields");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("slots sorted") << QList<KioskField>{field(2, "Phone"), field(0, "Name", true),
-                                                           field(1, "Email")}
-                                      << "0:Name:req,1:Email:opt,2:Phone:opt";
+        QTest::newRow("slots sorted")
+            << QList<KioskField>{field(2, "Phone"), field(0, "Name", true), field(1, "Email")}
+            << "0:Name:req,1:Email:opt,2:Phone:opt";
         QTest::newRow("equal slots keep their order")
             << QList<KioskField>{field(1, "B"), field(0, "Name", true), field(1, "A")}
             << "0:Name:req,1:B:opt,1:A:opt";
@@ -72,9 +73,8 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("trim, drop blanks, first form wins")
             << QStringList{" Ann ", "ann", "Bob", "", " \n"} << QStringList{"Ann", "Bob"};
-        QTest::newRow("numbers compared as numbers")
-            << QStringList{"Item 10", "Item 2", "Item 1"}
-            << QStringList{"Item 1", "Item 2", "Item 10"};
+        QTest::newRow("numbers compared as numbers") << QStringList{"Item 10", "Item 2", "Item 1"}
+                                                     << QStringList{"Item 1", "Item 2", "Item 10"};
         QTest::newRow("case ignored in order")
             << QStringList{"bob", "Carol", "alice"} << QStringList{"alice", "bob", "Carol"};
         QTest::newRow("duplicates differing only in case")
@@ -109,17 +109,16 @@ private slots:
 
     void problem_data() {
         const QList<KioskField> form{field(0, "Name", true), field(1, "Email", false, "Email"),
-                                     field(2, "Company", true), field(3, "Work email", true, "Email")};
+                                     field(2, "Company", true),
+                                     field(3, "Work email", true, "Email")};
         QTest::addColumn<QList<KioskField>>("fields");
         QTest::addColumn<VisitorDraft>("draft");
         QTest::addColumn<QString>("expected");
 
-        const VisitorDraft complete =
-            draft({{0, "Ann"}, {2, "Acme"}, {3, "ann@acme.example"}});
+        const VisitorDraft complete = draft({{0, "Ann"}, {2, "Acme"}, {3, "ann@acme.example"}});
         QTest::newRow("complete") << form << complete << QString();
         QTest::newRow("name of spaces beats everything")
-            << form << draft({{0, "   "}, {1, "bad"}, {3, "also bad"}})
-            << "Please fill in Name.";
+            << form << draft({{0, "   "}, {1, "bad"}, {3, "also bad"}}) << "Please fill in Name.";
         QTest::newRow("missing slot counts as empty")
             << form << draft({{0, "Ann"}, {3, "ann@acme.example"}}) << "Please fill in Company.";
         QTest::newRow("required before any email check")
@@ -133,9 +132,8 @@ private slots:
         QTest::newRow("space inside")
             << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "ann @acme.example"}})
             << "Please enter a valid email for Work email.";
-        QTest::newRow("two at signs")
-            << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "a@b@c.d"}})
-            << "Please enter a valid email for Work email.";
+        QTest::newRow("two at signs") << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "a@b@c.d"}})
+                                      << "Please enter a valid email for Work email.";
         QTest::newRow("surrounding spaces trimmed")
             << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "  a@b.co \n"}}) << QString();
         QTest::newRow("name field not marked required")
@@ -162,10 +160,10 @@ private slots:
                                    << draft({{0, "Invited Ivy"}, {2, "Acme"}});
         QTest::newRow("empty slot 0") << QList<InviteAnswer>{{0, {}, ""}, {1, {}, "i@x.io"}}
                                       << draft({{0, "Invited Ivy"}, {1, "i@x.io"}});
-        QTest::newRow("blank slot 0") << QList<InviteAnswer>{{0, {}, "  "}}
-                                      << draft({{0, "Invited Ivy"}});
-        QTest::newRow("own name kept") << QList<InviteAnswer>{{0, {}, "Ivy Smith"}}
-                                       << draft({{0, "Ivy Smith"}});
+        QTest::newRow("blank slot 0")
+            << QList<InviteAnswer>{{0, {}, "  "}} << draft({{0, "Invited Ivy"}});
+        QTest::newRow("own name kept")
+            << QList<InviteAnswer>{{0, {}, "Ivy Smith"}} << draft({{0, "Ivy Smith"}});
         QTest::newRow("first answer for a slot wins")
             << QList<InviteAnswer>{{3, {}, "first"}, {3, {}, "second"}, {0, {}, "Ivy"}}
             << draft({{0, "Ivy"}, {3, "first"}});
@@ -199,10 +197,10 @@ private slots:
         QTest::newRow("composed and decomposed forms")
             << oneHost << QStringList{QStringLiteral("Zoe\u0308")} << draft({{1, "zoë"}})
             << std::optional<QString>(QStringLiteral("Zoe\u0308"));
-        QTest::newRow("not in list") << oneHost << staff << draft({{1, "Carol"}})
-                                     << std::optional<QString>();
-        QTest::newRow("no partial match") << oneHost << staff << draft({{1, "Bo"}})
-                                          << std::optional<QString>();
+        QTest::newRow("not in list")
+            << oneHost << staff << draft({{1, "Carol"}}) << std::optional<QString>();
+        QTest::newRow("no partial match")
+            << oneHost << staff << draft({{1, "Bo"}}) << std::optional<QString>();
         QTest::newRow("non-list field ignored")
             << QList<KioskField>{field(0, "Name", true), field(1, "Company")} << staff
             << draft({{0, "Bob"}, {1, "Bob"}}) << std::optional<QString>();
@@ -235,15 +233,18 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("quoted pretty name")
             << QByteArray("CHASSIS=desktop\nPRETTY_HOSTNAME=\"Front Desk \\\"A\\\"\"\n")
-            << "frontdesk" << "Front Desk \"A\"";
+            << "frontdesk"
+            << "Front Desk \"A\"";
         QTest::newRow("single quotes") << QByteArray("PRETTY_HOSTNAME='Lobby PC'") << "lobby"
                                        << "Lobby PC";
         QTest::newRow("bare value, UTF-8") << QByteArray("PRETTY_HOSTNAME=Réception\n") << "h"
                                            << "Réception";
         QTest::newRow("empty pretty name") << QByteArray("PRETTY_HOSTNAME=\n") << "lobby-pc"
                                            << "lobby-pc";
-        QTest::newRow("no file") << QByteArray() << "lobby-pc" << "lobby-pc";
-        QTest::newRow("nothing at all") << QByteArray() << "" << "Desk";
+        QTest::newRow("no file") << QByteArray() << "lobby-pc"
+                                 << "lobby-pc";
+        QTest::newRow("nothing at all") << QByteArray() << ""
+                                        << "Desk";
     }
     void deviceName() {
         QFETCH(QByteArray, machineInfo);

@@ -27,19 +27,18 @@ QString serverErrorText(int status, const QByteArray &body) {
     return CloudClient::parseErrorBody(status, body).description();
 }
 
-const QJsonObject savedForm{
-    {"fields", QJsonArray{QJsonObject{{"slot", 0},
-                                      {"label", "Full name"},
-                                      {"type", "Plain Text"},
-                                      {"required", true},
-                                      {"employee_list", false}},
-                          QJsonObject{{"slot", 1},
-                                      {"label", "Host"},
-                                      {"type", "Plain Text"},
-                                      {"required", false},
-                                      {"employee_list", true}}}},
-    {"employees", QJsonArray{"Ann", "Bob"}},
-    {"place_name", "HQ"}};
+const QJsonObject savedForm{{"fields", QJsonArray{QJsonObject{{"slot", 0},
+                                                              {"label", "Full name"},
+                                                              {"type", "Plain Text"},
+                                                              {"required", true},
+                                                              {"employee_list", false}},
+                                                  QJsonObject{{"slot", 1},
+                                                              {"label", "Host"},
+                                                              {"type", "Plain Text"},
+                                                              {"required", false},
+                                                              {"employee_list", true}}}},
+                            {"employees", QJsonArray{"Ann", "Bob"}},
+                            {"place_name", "HQ"}};
 const QJsonObject savedAlerts{{"office_webhook", "https://hooks.example.com/x"},
                               {"notify_sign_in", false},
                               {"notify_sign_out", true},
@@ -114,8 +113,8 @@ private slots:
         QTest::addColumn<Reply>("reply");
         QTest::addColumn<QString>("message");
         const QByteArray body = R"({"message":"database unavailable"})";
-        QTest::newRow("counts fail") << Route::count << Reply::json(503, body)
-                                     << serverErrorText(503, body);
+        QTest::newRow("counts fail")
+            << Route::count << Reply::json(503, body) << serverErrorText(503, body);
         QTest::newRow("on-site list fails")
             << Route::onSite << Reply::json(500, body) << serverErrorText(500, body);
         QTest::newRow("unreadable row")
@@ -297,7 +296,8 @@ private slots:
         desk.model->start();
         QTest::qWait(100);
         desk.model->reset();
-        QCOMPARE(desk.count(Route::kiosk) + desk.count(Route::onSite) + desk.count(Route::count), 0);
+        QCOMPARE(desk.count(Route::kiosk) + desk.count(Route::onSite) + desk.count(Route::count),
+                 0);
         QVERIFY(!desk.model->error());
         QVERIFY(!desk.model->lastRefresh());
     }

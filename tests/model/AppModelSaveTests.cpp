@@ -53,8 +53,8 @@ private slots:
                           .arg(f["slot"].toInt())
                           .arg(f["label"].toString())
                           .arg(f["required"].toBool());
-        QCOMPARE(labels, (QStringList{"0 Name true", "1 Field 2 true", "2 Company false",
-                                      "4 Host false"}));
+        QCOMPARE(labels,
+                 (QStringList{"0 Name true", "1 Field 2 true", "2 Company false", "4 Host false"}));
 
         QCOMPARE(model.settings(), AppModel::cleanedForm(typed));
         QCOMPARE(model.settings(), KioskSettings::fromJson(*desk.kioskRow));
@@ -75,9 +75,9 @@ private slots:
         } catch (const CloudError &error) {
             QCOMPARE(error, CloudClient::parseErrorBody(500, failureBody));
         }
-        QVERIFY_THROWS_EXCEPTION(CloudError, QCoro::waitFor(model.saveNotifications(
-                                                 NotificationSettings{"https://h.example/", false,
-                                                                      true, {}})));
+        QVERIFY_THROWS_EXCEPTION(CloudError,
+                                 QCoro::waitFor(model.saveNotifications(
+                                     NotificationSettings{"https://h.example/", false, true, {}})));
         QVERIFY(!model.hasSavedForm());
         QCOMPARE(model.settings(), KioskSettings::defaults());
         QCOMPARE(model.notifications(), NotificationSettings::defaults());
@@ -111,8 +111,8 @@ private slots:
 
         QTest::newRow("add with webhook, both trimmed")
             << QStringList{"Bob"} << Webhooks{} << Name() << Name(" Ann \n")
-            << "  " + annHook + "\n" << QStringList{"Ann", "Bob"}
-            << Webhooks{{"Ann", annHook}};
+            << "  " + annHook + "\n"
+            << QStringList{"Ann", "Bob"} << Webhooks{{"Ann", annHook}};
         QTest::newRow("add without webhook")
             << QStringList{"Bob"} << Webhooks{} << Name() << Name("Ann") << "  "
             << QStringList{"Ann", "Bob"} << Webhooks{};
@@ -124,8 +124,8 @@ private slots:
             << QStringList{"Anna", "Bob"} << Webhooks{{"Anna", annHook}} << Name("Anna") << Name()
             << "" << QStringList{"Bob"} << Webhooks{};
         QTest::newRow("clearing the webhook removes it")
-            << QStringList{"Ann"} << Webhooks{{"Ann", annHook}} << Name("Ann") << Name("Ann")
-            << " " << QStringList{"Ann"} << Webhooks{};
+            << QStringList{"Ann"} << Webhooks{{"Ann", annHook}} << Name("Ann") << Name("Ann") << " "
+            << QStringList{"Ann"} << Webhooks{};
         QTest::newRow("remove takes every exact copy only")
             << QStringList{"Ann", "Ann", "ANN x"} << Webhooks{} << Name("Ann") << Name() << ""
             << QStringList{"ANN x"} << Webhooks{};
@@ -168,8 +168,8 @@ private slots:
             // The list is not saved: the alert settings are not even tried.
             FakeDesk desk;
             desk.overrides[Route::upsertKiosk] = Reply::json(500, failureBody);
-            QVERIFY_THROWS_EXCEPTION(
-                CloudError, QCoro::waitFor(desk.model->saveEmployee({}, QStringLiteral("Ann"), hook)));
+            QVERIFY_THROWS_EXCEPTION(CloudError, QCoro::waitFor(desk.model->saveEmployee(
+                                                     {}, QStringLiteral("Ann"), hook)));
             QCOMPARE(desk.count(Route::upsertNotify), 0);
             QVERIFY(desk.model->settings().employees.isEmpty());
             QVERIFY(desk.model->notifications().employeeWebhooks.isEmpty());
@@ -178,8 +178,8 @@ private slots:
             // The list is saved, the webhook is not: the model shows exactly that.
             FakeDesk desk;
             desk.overrides[Route::upsertNotify] = Reply::json(500, failureBody);
-            QVERIFY_THROWS_EXCEPTION(
-                CloudError, QCoro::waitFor(desk.model->saveEmployee({}, QStringLiteral("Ann"), hook)));
+            QVERIFY_THROWS_EXCEPTION(CloudError, QCoro::waitFor(desk.model->saveEmployee(
+                                                     {}, QStringLiteral("Ann"), hook)));
             QCOMPARE(desk.model->settings().employees, QStringList{"Ann"});
             QVERIFY(desk.model->hasSavedForm());
             QVERIFY(desk.model->notifications().employeeWebhooks.isEmpty());

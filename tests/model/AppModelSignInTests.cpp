@@ -5,6 +5,7 @@
 #include "support/TestMain.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -222,7 +223,8 @@ private slots:
         FakeDesk desk;
         BadgePrinter printer(desk.preferences.get());
         printer.setAutoPrint(true);
-        printer.setPrinterName(QStringLiteral("No Such Printer %1").arg(QUuid::createUuid().toString()));
+        printer.setPrinterName(
+            QStringLiteral("No Such Printer %1").arg(QUuid::createUuid().toString()));
         AppModel model(desk.cloud.get(), &printer, desk.preferences.get());
         QCOMPARE(QCoro::waitFor(model.signIn(draft({{0, "Vera"}}), std::nullopt)),
                  BadgePrintResult::noPrinter);

@@ -23,8 +23,8 @@ QString toJsonText(const QJsonObject &object) {
 }
 
 FakeDesk::FakeDesk() {
-    preferences = std::make_unique<QSettings>(preferencesDir.filePath("prefs.ini"),
-                                              QSettings::IniFormat);
+    preferences =
+        std::make_unique<QSettings>(preferencesDir.filePath("prefs.ini"), QSettings::IniFormat);
     store->stored = CloudSession{QStringLiteral("access-token"), QStringLiteral("refresh-token"),
                                  QDateTime::currentDateTimeUtc().addSecs(3600), userID,
                                  QStringLiteral("desk@example.com")};
