@@ -47,8 +47,6 @@ private slots:
             << QDateTime(QDate(2030, 7, 9), QTime(23, 59, 59, 999), QTimeZone::utc());
         QTest::newRow("before the reference date")
             << QDateTime(QDate(1999, 12, 31), QTime(12, 0, 0, 5), QTimeZone::utc());
-        QTest::newRow("local time zone")
-            << QDateTime(QDate(2026, 6, 1), QTime(8, 15, 30, 120), QTimeZone(3600 * 5));
     }
     void roundTripsTheSameInstant() {
         QFETCH(QDateTime, expiresAt);
@@ -65,24 +63,14 @@ private slots:
         QTest::addColumn<bool>("loads");
         QTest::newRow("complete") << validStored << true;
         QTest::newRow("lower-case user id") << storedWith(idUpper, idUpper.toLower()) << true;
-        QTest::newRow("integer expiry") << storedWith("794136600.25", "794136600") << true;
-        QTest::newRow("extra key") << storedWith("{", R"({"other":1,)") << true;
         QTest::newRow("missing email") << storedWith(R"(,"email":"e@x.org")", "") << false;
         QTest::newRow("missing accessToken") << storedWith(R"("accessToken":"a",)", "") << false;
-        QTest::newRow("missing refreshToken") << storedWith(R"("refreshToken":"r",)", "") << false;
-        QTest::newRow("missing expiresAt")
-            << storedWith(R"("expiresAt":794136600.25,)", "") << false;
         QTest::newRow("missing userID")
             << storedWith("\"userID\":\"" + idUpper + "\",", "") << false;
         QTest::newRow("null email") << storedWith(R"("e@x.org")", "null") << false;
-        QTest::newRow("numeric token") << storedWith(R"("a")", "12") << false;
         QTest::newRow("expiry as text") << storedWith("794136600.25", R"("794136600.25")") << false;
-        QTest::newRow("expiry as ISO date")
-            << storedWith("794136600.25", R"("2026-03-02T09:30:00Z")") << false;
         QTest::newRow("user id not a UUID") << storedWith(idUpper, "desk-user") << false;
-        QTest::newRow("user id in braces") << storedWith(idUpper, "{" + idUpper + "}") << false;
         QTest::newRow("array") << QByteArray("[" + validStored + "]") << false;
-        QTest::newRow("truncated") << validStored.left(40) << false;
         QTest::newRow("empty") << QByteArray() << false;
     }
     void readsWhatIsStored() {
@@ -180,14 +168,8 @@ private slots:
         QTest::newRow("non-text msg skipped")
             << 409 << QByteArray(R"({"msg":null,"code":"23505","message":"duplicate key"})")
             << CloudError::server(409, "duplicate key");
-        QTest::newRow("error as the message")
-            << 429 << QByteArray(R"({"error":"over_request_rate_limit"})")
-            << CloudError::server(429, "over_request_rate_limit");
         QTest::newRow("not JSON") << 502 << QByteArray("<html>Bad gateway</html>")
                                   << CloudError::server(502, QString());
-        QTest::newRow("JSON array") << 500 << QByteArray(R"(["invalid_credentials"])")
-                                    << CloudError::server(500, QString());
-        QTest::newRow("empty body") << 503 << QByteArray() << CloudError::server(503, QString());
     }
     void parsesErrorBodies() {
         QFETCH(int, status);
@@ -204,10 +186,8 @@ private slots:
         QTest::newRow("page") << QByteArray("0-24/3573") << qint64(3573);
         QTest::newRow("nothing found") << QByteArray("*/0") << qint64(0);
         QTest::newRow("one row") << QByteArray("0-0/1") << qint64(1);
-        QTest::newRow("spaces") << QByteArray("0-9/ 12 ") << qint64(12);
         QTest::newRow("unknown total") << QByteArray("0-24/*") << qint64(0);
         QTest::newRow("absent") << QByteArray() << qint64(0);
-        QTest::newRow("no slash") << QByteArray("25") << qint64(0);
     }
     void readsContentRangeTotals() {
         QFETCH(QByteArray, header);
@@ -275,13 +255,6 @@ private slots:
 class CancellationTests : public QObject {
     Q_OBJECT
 private slots:
-    void sleepRunsItsCourse() {
-        QElapsedTimer timer;
-        timer.start();
-        const auto outcome = outcomeOf(sleepFor(std::chrono::milliseconds(120)));
-        QVERIFY(outcome.succeeded());
-        QVERIFY(timer.elapsed() >= 110);
-    }
 
     void cancelWakesASleeper() {
         CancellationSource source;
@@ -302,20 +275,6 @@ private slots:
         QObject context;
         source.token().onCancel(&context, [&calls] { ++calls; });
         QCOMPARE(calls, 1);
-    }
-
-    void handlersRunOnceWhileTheirContextLives() {
-        CancellationSource source;
-        int calls = 0;
-        auto context = std::make_unique<QObject>();
-        QObject survivor;
-        source.token().onCancel(context.get(), [&calls] { calls += 10; });
-        source.token().onCancel(&survivor, [&calls] { ++calls; });
-        context.reset();
-        source.cancel();
-        source.cancel();
-        QCOMPARE(calls, 1);
-        QVERIFY(!CancellationToken().isCancelled());
     }
 };
 

@@ -74,12 +74,6 @@ private slots:
             KeychainSessionStore(m_service, m_account).save(std::nullopt);
     }
 
-    void usesTheApplicationItemByDefault() {
-        const KeychainSessionStore store;
-        QCOMPARE(store.service(), QStringLiteral("app.greetwell.desk.session"));
-        QCOMPARE(store.account(), QStringLiteral("session"));
-    }
-
     void savesReplacesLoadsAndErases() {
         KeychainSessionStore store(m_service, m_account);
         QVERIFY(!store.load());
@@ -118,9 +112,6 @@ private slots:
         QTest::newRow("missing email")
             << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":794136600,)"
                           R"("userID":"6F1C2B3A-4D5E-4F60-8A7B-9C0D1E2F3A4B"})");
-        QTest::newRow("expiry as text")
-            << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":"soon",)"
-                          R"("userID":"6F1C2B3A-4D5E-4F60-8A7B-9C0D1E2F3A4B","email":""})");
     }
     void unreadableItemsLoadAsNoneAndStayUntilSaved() {
         QFETCH(QByteArray, data);
