@@ -170,6 +170,9 @@ private slots:
         ClientFixture f(start);
         Reply failing{status, body};
         failing.hangUp = hangUp;
+        if (status == 401) // as the REST service sends it; the network layer must not retry
+            failing.headers.append(qMakePair(QByteArray("WWW-Authenticate"),
+                                             QByteArray("Bearer error=\"invalid_token\"")));
         f.server.setHandler([failing](const Request &) { return failing; });
 
         std::optional<CloudError> error;
