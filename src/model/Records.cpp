@@ -490,7 +490,7 @@ QString dayFormat(const QLocale &locale) {
     // Drop the year together with the separators and quoted words that belong to it
     // ("dddd, MMMM d, yyyy", "dddd d 'de' MMMM 'de' yyyy", "yyyy年M月d日dddd").
     static const QRegularExpression trailingYear(
-        QStringLiteral("(?:\\s*'[^']*')?[\\s,.]*y+[^\\w']*$"));
+        QStringLiteral("(?:\\s*'[^']*')?[\\s,.]*y+(?:[^\\w']|'[^']*')*$"));
     static const QRegularExpression leadingYear(QStringLiteral("^y+(?:'[^']*'|[^\\w'])*"));
     static const QRegularExpression innerYear(QStringLiteral("[\\s,.]*y+"));
     if (format.contains(trailingYear))
@@ -500,7 +500,9 @@ QString dayFormat(const QLocale &locale) {
     else
         format.remove(innerYear);
     format = format.trimmed();
-    if (!format.contains(QLatin1String("dddd")) || !format.contains(QLatin1String("MMMM")))
+    // Locales whose month is numeric keep it so ("M月d日dddd"); a format without weekday
+    // or month falls back to the English order.
+    if (!format.contains(QLatin1String("dddd")) || !format.contains(QLatin1Char('M')))
         format = QStringLiteral("dddd, MMMM d");
     return format;
 }
