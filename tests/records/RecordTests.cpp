@@ -2,6 +2,7 @@
 
 #include "support/TestMain.h"
 
+#include "TestJson.h"
 #include "model/Records.h"
 
 #include <QJsonDocument>
@@ -15,10 +16,6 @@ QDateTime utc(const QString &iso) {
     return moment.toUTC();
 }
 
-// JSON written with single quotes, which read better in C++ strings.
-QByteArray J(const char *text) {
-    return QByteArray(text).replace('\'', '"');
-}
 
 QJsonValue json(const QByteArray &text) {
     QJsonParseError error;
