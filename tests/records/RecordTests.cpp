@@ -16,7 +16,6 @@ QDateTime utc(const QString &iso) {
     return moment.toUTC();
 }
 
-
 QJsonValue json(const QByteArray &text) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson("[" + text + "]", &error);
