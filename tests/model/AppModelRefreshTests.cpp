@@ -127,7 +127,7 @@ private slots:
         FakeDesk desk;
         AppModel &model = *desk.model;
         desk.addVisitor("First");
-        QCoro::waitFor(model.refresh());
+        waitTask(model.refresh());
         QCOMPARE(model.onSite().size(), 1);
         QCOMPARE(model.counts(), (DeskCounts{3, 2, 11}));
         QCOMPARE(model.lastRefresh(), std::optional<QDateTime>(FakeDesk::now()));
@@ -140,7 +140,7 @@ private slots:
         desk.addVisitor("Second");
         desk.counts = {4, 3, 12};
         desk.overrides[failing] = reply;
-        QCoro::waitFor(model.refresh());
+        waitTask(model.refresh());
         QCOMPARE(model.onSite().size(), 1);
         QCOMPARE(model.onSite().first().visitorName, QStringLiteral("First"));
         QCOMPARE(model.counts(), (DeskCounts{3, 2, 11}));
@@ -151,7 +151,7 @@ private slots:
         QCOMPARE(errorSpy.count(), 1);
 
         // The same failure again changes nothing observable.
-        QCoro::waitFor(model.refresh());
+        waitTask(model.refresh());
         QCOMPARE(errorSpy.count(), 1);
         QCOMPARE(onSiteSpy.count(), 0);
         QCOMPARE(countsSpy.count(), 0);
@@ -159,7 +159,7 @@ private slots:
 
         // The next good refresh applies both results and clears the banner.
         desk.overrides.clear();
-        QCoro::waitFor(model.refresh());
+        waitTask(model.refresh());
         QCOMPARE(model.onSite().size(), 2);
         QCOMPARE(model.onSite().first().visitorName, QStringLiteral("Second"));
         QCOMPARE(model.counts(), (DeskCounts{4, 3, 12}));
@@ -175,7 +175,7 @@ private slots:
         desk.delays[Route::count] = 400;
         QElapsedTimer timer;
         timer.start();
-        QCoro::waitFor(desk.model->refresh());
+        waitTask(desk.model->refresh());
         QVERIFY(desk.model->lastRefresh().has_value());
         QVERIFY2(timer.elapsed() < 750, qPrintable(QString::number(timer.elapsed())));
     }
@@ -227,7 +227,7 @@ private slots:
         auto refresh = desk.model->refresh();
         QTRY_COMPARE(desk.count(Route::onSite), 1);
         desk.model->reset();
-        QCoro::waitFor(refresh);
+        waitTask(std::move(refresh));
         QVERIFY(desk.model->onSite().isEmpty());
         QCOMPARE(desk.model->counts(), DeskCounts{});
         QVERIFY(!desk.model->lastRefresh());
@@ -262,7 +262,7 @@ private slots:
             desk.overrides[Route::notify] = *notifyFailure;
         AppModel &model = *desk.model;
         QSignalSpy settingsSpy(&model, &AppModel::settingsChanged);
-        QCoro::waitFor(model.loadSettings());
+        waitTask(model.loadSettings());
 
         const bool formLoaded = kioskRow && !kioskFailure;
         QCOMPARE(model.hasSavedForm(), formLoaded);
@@ -283,7 +283,7 @@ private slots:
     void settingsLoadLeavesAnEarlierErrorInPlace() {
         FakeDesk desk;
         desk.model->report(QStringLiteral("Earlier trouble"));
-        QCoro::waitFor(desk.model->loadSettings());
+        waitTask(desk.model->loadSettings());
         QCOMPARE(desk.model->errorText(), QStringLiteral("Earlier trouble"));
         QCOMPARE(desk.count(Route::notify), 1);
     }
@@ -291,8 +291,8 @@ private slots:
     void withoutSessionNothingIsLoaded() {
         FakeDesk desk;
         desk.cloud->signOut();
-        QCoro::waitFor(desk.model->loadSettings());
-        QCoro::waitFor(desk.model->refresh());
+        waitTask(desk.model->loadSettings());
+        waitTask(desk.model->refresh());
         desk.model->start();
         QTest::qWait(100);
         desk.model->reset();

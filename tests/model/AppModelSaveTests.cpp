@@ -37,7 +37,7 @@ private slots:
                                    KioskField{4, "Host", "Plain Text", false, true}},
                                   {"Item 10", " Ann ", "ann", "Item 2", ""},
                                   QStringLiteral("   ")};
-        QCoro::waitFor(model.saveForm(typed));
+        waitTask(model.saveForm(typed));
 
         const auto upserts = desk.requests(Route::upsertKiosk);
         QCOMPARE(upserts.size(), 1);
@@ -52,7 +52,7 @@ private slots:
             labels << QStringLiteral("%1 %2 %3")
                           .arg(f["slot"].toInt())
                           .arg(f["label"].toString())
-                          .arg(f["required"].toBool());
+                          .arg(f["required"].toBool() ? "true" : "false");
         QCOMPARE(labels,
                  (QStringList{"0 Name true", "1 Field 2 true", "2 Company false", "4 Host false"}));
 
@@ -70,14 +70,13 @@ private slots:
         QSignalSpy settingsSpy(&model, &AppModel::settingsChanged);
         QSignalSpy notificationsSpy(&model, &AppModel::notificationsChanged);
         try {
-            QCoro::waitFor(model.saveForm(withEmployees({"Ann"})));
+            waitTask(model.saveForm(withEmployees({"Ann"})));
             QFAIL("the save should have failed");
         } catch (const CloudError &error) {
             QCOMPARE(error, CloudClient::parseErrorBody(500, failureBody));
         }
-        QVERIFY_THROWS_EXCEPTION(CloudError,
-                                 QCoro::waitFor(model.saveNotifications(
-                                     NotificationSettings{"https://h.example/", false, true, {}})));
+        QVERIFY_THROWS_EXCEPTION(CloudError, waitTask(model.saveNotifications(NotificationSettings{
+                                                 "https://h.example/", false, true, {}})));
         QVERIFY(!model.hasSavedForm());
         QCOMPARE(model.settings(), KioskSettings::defaults());
         QCOMPARE(model.notifications(), NotificationSettings::defaults());
@@ -90,7 +89,7 @@ private slots:
         FakeDesk desk;
         const NotificationSettings alerts{QStringLiteral(" https://hooks.example.com/a "), false,
                                           true, Webhooks{{"Ann", "not checked here"}}};
-        QCoro::waitFor(desk.model->saveNotifications(alerts));
+        waitTask(desk.model->saveNotifications(alerts));
         QJsonObject body = desk.lastBody(Route::upsertNotify);
         QCOMPARE(body.take("owner_id").toString(),
                  desk.userID.toString(QUuid::WithoutBraces).toLower());
@@ -149,9 +148,9 @@ private slots:
         NotificationSettings alerts;
         alerts.employeeWebhooks = webhooks;
         desk.notifyRow = alerts.toJson();
-        QCoro::waitFor(desk.model->loadSettings());
+        waitTask(desk.model->loadSettings());
 
-        QCoro::waitFor(desk.model->saveEmployee(oldName, newName, webhook));
+        waitTask(desk.model->saveEmployee(oldName, newName, webhook));
         QCOMPARE(desk.model->settings().employees, expectedEmployees);
         QCOMPARE(KioskSettings::fromJson(*desk.kioskRow).employees, expectedEmployees);
         QCOMPARE(desk.model->notifications().employeeWebhooks, expectedWebhooks);
@@ -168,8 +167,8 @@ private slots:
             // The list is not saved: the alert settings are not even tried.
             FakeDesk desk;
             desk.overrides[Route::upsertKiosk] = Reply::json(500, failureBody);
-            QVERIFY_THROWS_EXCEPTION(CloudError, QCoro::waitFor(desk.model->saveEmployee(
-                                                     {}, QStringLiteral("Ann"), hook)));
+            QVERIFY_THROWS_EXCEPTION(
+                CloudError, waitTask(desk.model->saveEmployee({}, QStringLiteral("Ann"), hook)));
             QCOMPARE(desk.count(Route::upsertNotify), 0);
             QVERIFY(desk.model->settings().employees.isEmpty());
             QVERIFY(desk.model->notifications().employeeWebhooks.isEmpty());
@@ -178,8 +177,8 @@ private slots:
             // The list is saved, the webhook is not: the model shows exactly that.
             FakeDesk desk;
             desk.overrides[Route::upsertNotify] = Reply::json(500, failureBody);
-            QVERIFY_THROWS_EXCEPTION(CloudError, QCoro::waitFor(desk.model->saveEmployee(
-                                                     {}, QStringLiteral("Ann"), hook)));
+            QVERIFY_THROWS_EXCEPTION(
+                CloudError, waitTask(desk.model->saveEmployee({}, QStringLiteral("Ann"), hook)));
             QCOMPARE(desk.model->settings().employees, QStringList{"Ann"});
             QVERIFY(desk.model->hasSavedForm());
             QVERIFY(desk.model->notifications().employeeWebhooks.isEmpty());

@@ -15,7 +15,11 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <exception>
 #include <memory>
+#include <qcoro/qcorotask.h>
+#include <stdexcept>
+#include <type_traits>
 
 class FakeDesk {
 public:
@@ -76,3 +80,35 @@ private:
 };
 
 QString toJsonText(const QJsonObject &object);
+
+// Runs a task to its end on the event loop and gives its result or rethrows its error
+// (QCoro::waitFor never returns from a task that throws). Throws after `timeoutMs`.
+template <typename T> struct TaskOutcome {
+    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> value{};
+    std::exception_ptr error;
+    bool done = false;
+};
+
+template <typename T>
+QCoro::Task<> runCapturing(QCoro::Task<T> task, std::shared_ptr<TaskOutcome<T>> outcome) {
+    try {
+        if constexpr (std::is_void_v<T>)
+            co_await task;
+        else
+            outcome->value.emplace(co_await task);
+    } catch (...) {
+        outcome->error = std::current_exception();
+    }
+    outcome->done = true;
+}
+
+template <typename T> T waitTask(QCoro::Task<T> task, int timeoutMs = 15000) {
+    auto outcome = std::make_shared<TaskOutcome<T>>();
+    runCapturing(std::move(task), outcome);
+    if (!QTest::qWaitFor([&] { return outcome->done; }, timeoutMs))
+        throw std::runtime_error("the task did not finish in time");
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*outcome->value);
+}
