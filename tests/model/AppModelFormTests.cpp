@@ -132,8 +132,6 @@ private slots:
         QTest::newRow("space inside")
             << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "ann @acme.example"}})
             << "Please enter a valid email for Work email.";
-        QTest::newRow("two at signs") << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "a@b@c.d"}})
-                                      << "Please enter a valid email for Work email.";
         QTest::newRow("surrounding spaces trimmed")
             << form << draft({{0, "Ann"}, {2, "Acme"}, {3, "  a@b.co \n"}}) << QString();
         QTest::newRow("name field not marked required")
@@ -186,8 +184,6 @@ private slots:
         const QList<KioskField> oneHost{field(0, "Name", true),
                                         field(1, "Visiting", false, "Plain Text", true)};
         const QStringList staff{"Zoë Brandt", " José Álvarez ", "Bob"};
-        QTest::newRow("exact") << oneHost << staff << draft({{1, "Bob"}})
-                               << std::optional<QString>("Bob");
         QTest::newRow("case and accents; entry as written")
             << oneHost << staff << draft({{1, "  jose alvarez "}})
             << std::optional<QString>(" José Álvarez ");
@@ -199,8 +195,6 @@ private slots:
             << std::optional<QString>(QStringLiteral("Zoe\u0308"));
         QTest::newRow("not in list")
             << oneHost << staff << draft({{1, "Carol"}}) << std::optional<QString>();
-        QTest::newRow("no partial match")
-            << oneHost << staff << draft({{1, "Bo"}}) << std::optional<QString>();
         QTest::newRow("non-list field ignored")
             << QList<KioskField>{field(0, "Name", true), field(1, "Company")} << staff
             << draft({{0, "Bob"}, {1, "Bob"}}) << std::optional<QString>();
@@ -235,8 +229,6 @@ private slots:
             << QByteArray("CHASSIS=desktop\nPRETTY_HOSTNAME=\"Front Desk \\\"A\\\"\"\n")
             << "frontdesk"
             << "Front Desk \"A\"";
-        QTest::newRow("single quotes") << QByteArray("PRETTY_HOSTNAME='Lobby PC'") << "lobby"
-                                       << "Lobby PC";
         QTest::newRow("bare value, UTF-8") << QByteArray("PRETTY_HOSTNAME=Réception\n") << "h"
                                            << "Réception";
         QTest::newRow("empty pretty name") << QByteArray("PRETTY_HOSTNAME=\n") << "lobby-pc"

@@ -141,19 +141,6 @@ private slots:
         QCOMPARE(revisionSpy.count(), 1);
     }
 
-    void everySignInHasItsOwnRecordID() {
-        FakeDesk desk;
-        waitTask(desk.model->signIn(draft({{0, "One"}}), std::nullopt));
-        waitTask(desk.model->signIn(draft({{0, "Two"}}), std::nullopt));
-        const auto inserts = desk.requests(Route::insert);
-        QCOMPARE(inserts.size(), 2);
-        const auto id = [](const FakeHttpServer::Request &r) {
-            return QJsonDocument::fromJson(r.body).object().value("device_record_id").toString();
-        };
-        QVERIFY(id(inserts[0]) != id(inserts[1]));
-        QCOMPARE(desk.model->visitorRevision(), 2);
-    }
-
     void signInWithAnInviteMarksIt_data() {
         QTest::addColumn<std::optional<Reply>>("markReply");
         QTest::newRow("marked") << std::optional<Reply>();
@@ -251,18 +238,6 @@ private slots:
                  (QJsonObject{{"signed_out_at", "2026-03-04T10:00:00Z"}}));
         QVERIFY(desk.model->onSite().isEmpty());
         QCOMPARE(desk.model->visitorRevision(), 1);
-    }
-
-    void failedSignOutThrowsAndKeepsTheVisitor() {
-        FakeDesk desk;
-        const VisitorRow vera = desk.addVisitor("Vera");
-        desk.failingSignOuts.insert(vera.id.toString(QUuid::WithoutBraces).toLower());
-        waitTask(desk.model->refresh());
-        const int refreshes = desk.count(Route::onSite);
-        QVERIFY_THROWS_EXCEPTION(CloudError, waitTask(desk.model->signOut(vera)));
-        QCOMPARE(desk.count(Route::onSite), refreshes);
-        QCOMPARE(desk.model->onSite().size(), 1);
-        QCOMPARE(desk.model->visitorRevision(), 0);
     }
 
     void signOutEveryoneCountsFailures() {

@@ -18,10 +18,6 @@ QString queryValue(const FakeHttpServer::Request &request, const QString &key) {
 
 } // namespace
 
-QString toJsonText(const QJsonObject &object) {
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
 FakeDesk::FakeDesk() {
     preferences =
         std::make_unique<QSettings>(preferencesDir.filePath("prefs.ini"), QSettings::IniFormat);

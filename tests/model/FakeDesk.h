@@ -79,8 +79,6 @@ private:
     FakeHttpServer::Reply normalAnswer(Route route, const FakeHttpServer::Request &request);
 };
 
-QString toJsonText(const QJsonObject &object);
-
 // Runs a task to its end on the event loop and gives its result or rethrows its error
 // (QCoro::waitFor never returns from a task that throws). Throws after `timeoutMs`.
 template <typename T> struct TaskOutcome {
