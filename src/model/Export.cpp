@@ -1,9 +1,9 @@
 #include "model/Export.h"
 
+#include <QBuffer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QHash>
-#include <QIODevice>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRegularExpression>
@@ -210,24 +210,6 @@ QString reportDateText(const QDateTime &moment, const Clock &clock) {
 
 namespace {
 
-// An output device that appends to a byte array. QBuffer grows its array to the exact
-// new size on every write, which copies the whole document again and again.
-class AppendDevice : public QIODevice {
-public:
-    explicit AppendDevice(QByteArray &bytes) : m_bytes(bytes) {}
-    qint64 size() const override { return m_bytes.size(); }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 length) override {
-        m_bytes.append(data, length);
-        return length;
-    }
-
-private:
-    QByteArray &m_bytes;
-};
-
 constexpr qreal kLeft = 36;
 constexpr qreal kSignedInX = 336;
 constexpr qreal kSignedOutX = 456;
@@ -418,7 +400,7 @@ private:
 
 QByteArray exportReport(const QList<VisitorRow> &rows, const QString &title, const Clock &clock) {
     QByteArray bytes;
-    AppendDevice buffer(bytes);
+    QBuffer buffer(&bytes);
     if (!buffer.open(QIODevice::WriteOnly))
         return {};
     {
