@@ -89,9 +89,12 @@ QPageLayout BadgePrinter::pageLayout(LabelStock stock) {
     const QSizeF page = labelStockPageSize(stock);
     const QPageSize size(QSizeF(page.height(), page.width()), QPageSize::Point,
                          labelStockCode(stock), QPageSize::ExactMatch);
-    // Full-page mode: a label has no unprintable border to keep clear of.
-    return QPageLayout(size, QPageLayout::Landscape, QMarginsF(0, 0, 0, 0), QPageLayout::Point,
+    QPageLayout layout(size, QPageLayout::Landscape, QMarginsF(0, 0, 0, 0), QPageLayout::Point,
                        QMarginsF(0, 0, 0, 0));
+    // Full-page mode: a label has no unprintable border to keep clear of, whatever
+    // minimum margins the driver reports.
+    layout.setMode(QPageLayout::FullPageMode);
+    return layout;
 }
 
 BadgePrintResult BadgePrinter::printBadge(const QString &name, const QDateTime &timestamp) {
@@ -105,8 +108,7 @@ BadgePrintResult BadgePrinter::printBadge(const QString &name, const QDateTime &
         printer.setDocName(jobTitle(name));
         printer.setCreator(QStringLiteral("Greetwell"));
         printer.setFullPage(true);
-        QPageLayout layout = pageLayout(m_stock);
-        layout.setMode(QPageLayout::FullPageMode);
+        const QPageLayout layout = pageLayout(m_stock);
         if (!printer.setPageLayout(layout))
             return BadgePrintResult::failed;
 
