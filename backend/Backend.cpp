@@ -46,7 +46,7 @@ std::string reasonFor(int status) {
 } // namespace
 
 Backend::Backend(Config config)
-    : m_config(std::move(config)), m_db(m_config.database, size_t(m_config.dbConnections)),
+    : m_config(std::move(config)), m_db(m_config.database, size_t(m_config.dbConnections), 3),
       m_jwt(m_config.jwtSecret.empty() ? crypto::randomToken(48) : m_config.jwtSecret),
       m_outbox(m_config.outbox),
       m_auth(m_db, m_jwt, m_outbox,

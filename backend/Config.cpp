@@ -35,8 +35,8 @@ std::string Config::usage() {
            "  --site-url URL         this server's public origin for links in e-mails\n"
            "                         (default http://127.0.0.1:PORT)\n"
            "  --demo                 create a demo account with sample data\n"
-           "  --threads N            HTTP worker threads (default 64; each keeps one\n"
-           "                         keep-alive connection)\n"
+           "  --threads N            HTTP worker threads (default 128; each serves one\n"
+           "                         keep-alive connection at a time)\n"
            "  --db-connections N     PostgreSQL connections in the pool (default 4)\n"
            "  --help                 show this text\n";
 }

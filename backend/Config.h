@@ -17,7 +17,7 @@ struct Config {
     std::string outbox;  // empty: the user's data folder
     std::string siteUrl; // empty: http://HOST:PORT
     bool demo = false;
-    int threads = 64;
+    int threads = 128;
     int dbConnections = 4;
 
     // Parses argv; on a bad flag or --help prints to stderr/stdout and returns the exit

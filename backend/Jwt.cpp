@@ -135,3 +135,23 @@ Jwt::Verified Jwt::verify(const std::string &token, int64_t now) const {
         v.sessionId = sid->get<std::string>();
     return v;
 }
+
+Jwt::Verified Jwt::verifyCached(const std::string &token, int64_t now) const {
+    constexpr size_t maxCached = 4096;
+    {
+        std::lock_guard lock(m_cacheMutex);
+        if (const auto it = m_cache.find(token); it != m_cache.end()) {
+            if (now < it->second.exp)
+                return it->second;
+            m_cache.erase(it);
+        }
+    }
+    Verified verified = verify(token, now);
+    if (verified.ok()) {
+        std::lock_guard lock(m_cacheMutex);
+        if (m_cache.size() >= maxCached)
+            m_cache.clear();
+        m_cache.emplace(token, verified);
+    }
+    return verified;
+}

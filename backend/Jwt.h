@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 // HS256 access tokens: signed when the auth API issues a session, checked on every
 // authorised request.
@@ -38,6 +40,13 @@ public:
     // (exp in the future, role and aud "authenticated", sub a UUID).
     Verified verify(const std::string &token, int64_t now) const;
 
+    // verify() with a memory of recently verified tokens: a desk sends the same token
+    // with every request for an hour, and checking it again each time costs more than
+    // the rest of a small request. Expiry is still checked on every call.
+    Verified verifyCached(const std::string &token, int64_t now) const;
+
 private:
     std::string m_secret;
+    mutable std::mutex m_cacheMutex;
+    mutable std::unordered_map<std::string, Verified> m_cache;
 };

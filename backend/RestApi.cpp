@@ -120,7 +120,7 @@ bool RestApi::authenticate(const httplib::Request &req, httplib::Response &res,
         http::sendRestError(res, 401, "PGRST302", "Anonymous access is disabled");
         return false;
     }
-    out = m_jwt.verify(*token, nowSeconds());
+    out = m_jwt.verifyCached(*token, nowSeconds());
     if (out.ok())
         return true;
     const bool claims =
@@ -151,17 +151,17 @@ void RestApi::dispatch(const httplib::Request &req, httplib::Response &res, Tabl
 }
 
 RestApi::Outcome RestApi::execute(const Jwt::Verified &caller, const rest::Statement &statement) {
-    return m_db.asUser(caller.claimsJson, [&statement](Db::Tx &tx) {
-        const pqxx::result result = tx.exec(statement.sql, statement.params);
-        const auto row = result.at(0);
-        Outcome outcome;
-        if (!row[0].is_null())
-            outcome.total = row[0].as<int64_t>();
-        outcome.page = row[1].as<int64_t>();
-        outcome.inserted = row[2].as<int64_t>();
-        outcome.body = row[3].c_str();
-        return outcome;
-    });
+    const Db::Rows result = m_db.queryAsUser(caller.claimsJson, statement.sql, statement.params);
+    if (result.rows.size() != 1 || result.columns != 4)
+        throw std::runtime_error("unexpected result shape");
+    const auto &row = result.rows.front();
+    Outcome outcome;
+    if (row[0])
+        outcome.total = std::stoll(*row[0]);
+    outcome.page = std::stoll(row[1].value_or("0"));
+    outcome.inserted = std::stoll(row[2].value_or("0"));
+    outcome.body = row[3].value_or("");
+    return outcome;
 }
 
 void RestApi::read(const httplib::Request &req, httplib::Response &res, const TableDef &table,
@@ -328,13 +328,17 @@ void RestApi::rpc(const httplib::Request &req, httplib::Response &res, const std
                 " in the schema cache");
         return;
     }
-    m_db.asUser(caller.claimsJson, [](Db::Tx &tx) { tx.exec("SELECT public.delete_account()"); });
+    m_db.queryAsUser(caller.claimsJson, "SELECT public.delete_account()", {});
     res.status = 204;
 }
 
 void sendRestException(httplib::Response &res, std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
+    } catch (const Db::SqlError &e) {
+        const PgError &pg = e.error;
+        http::sendRestError(res, rest::statusForSqlState(pg.sqlstate), pg.sqlstate, pg.message,
+                            pg.details, pg.hint);
     } catch (const pqxx::sql_error &e) {
         const PgError pg = describe(e);
         http::sendRestError(res, rest::statusForSqlState(pg.sqlstate), pg.sqlstate, pg.message,
