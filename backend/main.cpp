@@ -16,6 +16,10 @@ int main(int argc, char **argv) {
     // SIGINT and SIGTERM are taken by one thread that stops the server, so in-flight
     // requests finish and the process exits cleanly. Blocked here, before any other
     // thread exists, so every thread inherits the mask.
+    // A shell starts background jobs with SIGINT ignored; restore the defaults so the
+    // signals reach sigwait below.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
