@@ -4,6 +4,12 @@
 #include <QHash>
 #include <QStringList>
 
+// The icons live in this static library; the executable never references their
+// registration itself, so make sure it is linked in and run.
+static void registerBundledIcons() {
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace {
 // Freedesktop names tried in order; symbolic variants first because they suit toolbars
 // and list rows better than full-colour ones.
@@ -28,6 +34,8 @@ const QHash<QString, QStringList> &themeNames() {
 } // namespace
 
 QIcon Icons::bundled(const QString &name) {
+    static const bool registered = (registerBundledIcons(), true);
+    Q_UNUSED(registered);
     const QString path = QStringLiteral(":/greetwell/icons/%1.svg").arg(name);
     Q_ASSERT_X(QFile::exists(path), "Icons::bundled", qPrintable(name));
     return QIcon(path);

@@ -1,7 +1,6 @@
 #include "SignInVisitorSheet.h"
 
 #include "AnswerField.h"
-#include "BadgeMessages.h"
 #include "CaughtError.h"
 #include "Icons.h"
 #include "Style.h"
@@ -241,10 +240,10 @@ QCoro::Task<> SignInVisitorSheet::runSignIn(VisitorDraft draft, std::optional<In
         setMessage(*failure);
         co_return;
     }
-    if (std::optional<QString> badgeProblem = badgeProblemText(*result)) {
+    const QString badgeProblem = badgePrintResultMessage(*result);
+    if (!badgeProblem.isEmpty()) {
         // The visitor is in; empty the form so they are not signed in twice.
-        setMessage(draft.text(0).trimmed() + QStringLiteral(" is signed in, but: ") +
-                   *badgeProblem);
+        setMessage(draft.text(0).trimmed() + QStringLiteral(" is signed in, but: ") + badgeProblem);
         m_invite.reset();
         m_draft = {};
         showDraft();

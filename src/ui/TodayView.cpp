@@ -1,6 +1,5 @@
 #include "TodayView.h"
 
-#include "BadgeMessages.h"
 #include "CaughtError.h"
 #include "Icons.h"
 #include "Style.h"
@@ -279,8 +278,9 @@ void TodayView::setActionError(std::optional<QString> text) {
 void TodayView::printBadge(const VisitorRow &row) {
     // Printing blocks until the print system (and any print dialog) is done.
     const BadgePrintResult result = m_model->printer()->printBadge(row.visitorName, row.signedInAt);
-    if (std::optional<QString> text = badgeProblemText(result))
-        setActionError(*text);
+    const QString problem = badgePrintResultMessage(result);
+    if (!problem.isEmpty())
+        setActionError(problem);
 }
 
 QCoro::Task<> TodayView::signOut(VisitorRow row) {
