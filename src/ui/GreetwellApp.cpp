@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 GreetwellApp::GreetwellApp(std::shared_ptr<SessionStore> store, QSettings *preferences,
-                           QObject *parent)
+                           std::optional<CloudClient::Config> config, QObject *parent)
     : QObject(parent) {
     m_preferences =
         preferences ? preferences
@@ -26,7 +26,8 @@ GreetwellApp::GreetwellApp(std::shared_ptr<SessionStore> store, QSettings *prefe
                                                        QStringLiteral("session"));
     }
     // Restores a stored session at once, so the first window already knows.
-    m_cloud = new CloudClient(m_network, std::move(store), CloudClient::Config::fromBuild(), this);
+    m_cloud = new CloudClient(m_network, std::move(store),
+                              config.value_or(CloudClient::Config::fromBuild()), this);
     m_printer = new BadgePrinter(m_preferences, this);
     m_model = new AppModel(m_cloud, m_printer, m_preferences, this);
     m_window = std::make_unique<MainWindow>(m_model, m_preferences);

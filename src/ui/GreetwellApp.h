@@ -1,12 +1,14 @@
 #pragma once
 
+#include "cloud/CloudClient.h"
+
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 class AppModel;
 class BadgePrinter;
-class CloudClient;
 class MainWindow;
 class QNetworkAccessManager;
 class QSettings;
@@ -19,10 +21,12 @@ class SessionStore;
 class GreetwellApp : public QObject {
     Q_OBJECT
 public:
-    // `store` defaults to the keychain item "<desktop file name>.session" / "session";
-    // `preferences` to the user's "Greetwell" settings.
+    // `store` defaults to the keychain item "<desktop file name>.session" / "session",
+    // `preferences` to the user's "Greetwell" settings, `config` to this build's servers.
     explicit GreetwellApp(std::shared_ptr<SessionStore> store = {},
-                          QSettings *preferences = nullptr, QObject *parent = nullptr);
+                          QSettings *preferences = nullptr,
+                          std::optional<CloudClient::Config> config = {},
+                          QObject *parent = nullptr);
     ~GreetwellApp() override;
 
     CloudClient *cloud() const { return m_cloud; }
