@@ -74,9 +74,11 @@ AuthView::AuthView(CloudClient *cloud, QWidget *parent) : QWidget(parent), m_clo
     connect(m_createMode, &QPushButton::clicked, this, [this] { chooseMode(Mode::create); });
     layout->addLayout(segments);
 
-    auto *form = new QFormLayout;
+    auto *form = m_form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Rows sit closer together than the screen's sections.
+    form->setVerticalSpacing(10);
     m_name = new QLineEdit(column);
     m_name->setObjectName(QStringLiteral("nameField"));
     m_email = new QLineEdit(column);
@@ -169,9 +171,9 @@ void AuthView::setMode(Mode mode) {
     m_mode = mode;
     const bool create = mode == Mode::create;
     (create ? m_createMode : m_signInMode)->setChecked(true);
-    m_nameLabel->setVisible(create);
-    m_name->setVisible(create);
-    m_passwordHint->setVisible(create);
+    // Hidden rows give back their spacing too.
+    m_form->setRowVisible(m_name, create);
+    m_form->setRowVisible(m_passwordHint, create);
     m_forgot->setVisible(!create);
     m_submit->setText(modeLabel(mode));
     updateControls();

@@ -7,6 +7,7 @@
 
 class BusyIndicator;
 class CloudClient;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -54,6 +55,7 @@ private:
     std::optional<QString> m_message;
     bool m_isError = false;
 
+    QFormLayout *m_form;
     QPushButton *m_signInMode;
     QPushButton *m_createMode;
     QLabel *m_nameLabel;

@@ -47,21 +47,18 @@ public:
         style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
 
         const QRect area = opt.rect.adjusted(6, 0, -6, 0);
-        const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
-        const QIcon::Mode mode =
-            (opt.state & QStyle::State_Selected) && (opt.state & QStyle::State_Active)
-                ? QIcon::Selected
-                : QIcon::Normal;
-        if (m_sidebar->isCollapsed()) {
-            const QRect iconRect = QStyle::alignedRect(
-                opt.direction, Qt::AlignCenter, QSize(sidebarIconSize, sidebarIconSize), opt.rect);
-            icon.paint(painter, iconRect, Qt::AlignCenter, mode);
-            return;
-        }
+        const bool selected = opt.state & QStyle::State_Selected;
+        const QPixmap icon = iconPixmap(index, opt, widget, selected);
         const QRect iconRect =
-            QStyle::alignedRect(opt.direction, Qt::AlignLeft | Qt::AlignVCenter,
-                                QSize(sidebarIconSize, sidebarIconSize), area.adjusted(6, 0, 0, 0));
-        icon.paint(painter, iconRect, Qt::AlignCenter, mode);
+            m_sidebar->isCollapsed()
+                ? QStyle::alignedRect(opt.direction, Qt::AlignCenter,
+                                      QSize(sidebarIconSize, sidebarIconSize), opt.rect)
+                : QStyle::alignedRect(opt.direction, Qt::AlignLeft | Qt::AlignVCenter,
+                                      QSize(sidebarIconSize, sidebarIconSize),
+                                      area.adjusted(6, 0, 0, 0));
+        painter->drawPixmap(iconRect, icon);
+        if (m_sidebar->isCollapsed())
+            return;
         const QRect textRect = area.adjusted(6 + sidebarIconSize + 10, 0, 0, 0);
         const QPalette::ColorRole role =
             opt.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
@@ -75,6 +72,21 @@ public:
     }
 
 private:
+    // Symbol icons are one colour: on the selection they take the selected text colour
+    // so they stay readable.
+    static QPixmap iconPixmap(const QModelIndex &index, const QStyleOptionViewItem &opt,
+                              const QWidget *widget, bool selected) {
+        const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+        const qreal ratio = widget ? widget->devicePixelRatioF() : 1.0;
+        QPixmap pixmap = icon.pixmap(QSize(sidebarIconSize, sidebarIconSize), ratio);
+        if (selected && !pixmap.isNull()) {
+            QPainter tint(&pixmap);
+            tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            tint.fillRect(pixmap.rect(), opt.palette.color(QPalette::HighlightedText));
+        }
+        return pixmap;
+    }
+
     DeskSidebar *m_sidebar;
 };
 } // namespace
@@ -154,10 +166,11 @@ DeskView::DeskView(AppModel *model, QSettings *preferences, QWidget *parent)
         button->setObjectName(QStringLiteral("collapseSidebarButton"));
         button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     }
-    m_toolbar->addSeparator();
+    // Section actions go on the trailing side, next to the desk's primary action.
     auto *spacer = new QWidget(m_toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_sectionActionsEnd = m_toolbar->addWidget(spacer);
+    m_toolbar->addWidget(spacer);
+    m_sectionActionsEnd = m_toolbar->addSeparator();
     m_signInAction = m_toolbar->addAction(Icons::symbol(QStringLiteral("person.badge.plus")),
                                           QStringLiteral("Sign In Visitor"));
     m_signInAction->setObjectName(QStringLiteral("signInVisitorAction"));
@@ -252,6 +265,7 @@ void DeskView::setSection(std::optional<DeskSection> section) {
     m_detail->layout()->addWidget(m_current);
     m_sectionActions = m_current->toolbarActions();
     m_toolbar->insertActions(m_sectionActionsEnd, m_sectionActions);
+    m_sectionActionsEnd->setVisible(!m_sectionActions.isEmpty());
     for (QAction *action : std::as_const(m_sectionActions)) {
         if (QWidget *button = m_toolbar->widgetForAction(action))
             button->setObjectName(action->objectName() + QStringLiteral("Button"));

@@ -7,7 +7,6 @@
 #include "cloud/KeychainSessionStore.h"
 #include "model/AppModel.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -20,11 +19,8 @@ GreetwellApp::GreetwellApp(std::shared_ptr<SessionStore> store, QSettings *prefe
         preferences ? preferences
                     : new QSettings(QStringLiteral("Greetwell"), QStringLiteral("Greetwell"), this);
     m_network = new QNetworkAccessManager(this);
-    if (!store) {
-        store = std::make_shared<KeychainSessionStore>(QGuiApplication::desktopFileName() +
-                                                           QStringLiteral(".session"),
-                                                       QStringLiteral("session"));
-    }
+    if (!store)
+        store = std::make_shared<KeychainSessionStore>();
     // Restores a stored session at once, so the first window already knows.
     m_cloud = new CloudClient(m_network, std::move(store),
                               config.value_or(CloudClient::Config::fromBuild()), this);

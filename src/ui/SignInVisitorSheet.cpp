@@ -35,6 +35,8 @@ SignInVisitorSheet::SignInVisitorSheet(AppModel *model, std::optional<Invite> in
     m_form = new QFormLayout;
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     m_form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Rows sit closer together than the screen's sections.
+    m_form->setVerticalSpacing(10);
     m_pickerLabel = new QLabel(QStringLiteral("Expected"), this);
     m_picker = new QComboBox(this);
     m_picker->setObjectName(QStringLiteral("expectedPicker"));
@@ -88,7 +90,6 @@ SignInVisitorSheet::SignInVisitorSheet(AppModel *model, std::optional<Invite> in
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(title);
     layout->addLayout(m_form);
     layout->addWidget(m_messageLabel);
@@ -135,6 +136,7 @@ void SignInVisitorSheet::rebuildFields() {
     }
     if (!focusedSlot && !m_fields.isEmpty() && !m_picker->hasFocus())
         m_fields.first()->setFocus();
+    fitHeight();
 }
 
 void SignInVisitorSheet::showDraft() {
@@ -154,6 +156,7 @@ void SignInVisitorSheet::rebuildPicker() {
     }
     m_picker->setCurrentIndex(current);
     m_form->setRowVisible(0, !m_expected.isEmpty());
+    fitHeight();
 }
 
 void SignInVisitorSheet::chooseInvite(std::optional<Invite> invite) {
@@ -198,6 +201,13 @@ void SignInVisitorSheet::setMessage(std::optional<QString> text) {
     m_message = std::move(text);
     m_messageLabel->setText(m_message.value_or(QString()));
     m_messageLabel->setVisible(m_message.has_value());
+    fitHeight();
+}
+
+void SignInVisitorSheet::fitHeight() {
+    // The width is fixed; the height follows the rows and messages shown.
+    layout()->activate();
+    resize(width(), layout()->totalSizeHint().height());
 }
 
 void SignInVisitorSheet::setSaving(bool saving) {
@@ -208,6 +218,7 @@ void SignInVisitorSheet::setSaving(bool saving) {
 
 void SignInVisitorSheet::updateBadgeNote() {
     m_badgeNote->setVisible(m_model && m_model->printer()->autoPrint());
+    fitHeight();
 }
 
 void SignInVisitorSheet::submit() {

@@ -53,6 +53,7 @@ private:
     void setMessage(std::optional<QString> text);
     void setSaving(bool saving);
     void updateBadgeNote();
+    void fitHeight();
 
     QPointer<AppModel> m_model;
     std::optional<Invite> m_invite;

@@ -3,6 +3,7 @@
 #include "CaughtError.h"
 #include "Icons.h"
 #include "Style.h"
+#include "TimeText.h"
 #include "badge/BadgePrinter.h"
 #include "model/AppModel.h"
 
@@ -16,12 +17,6 @@
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-namespace {
-QString shortTime(const QDateTime &moment, const Clock &clock) {
-    return clock.locale.toString(moment.toTimeZone(clock.zone).time(), QLocale::ShortFormat);
-}
-} // namespace
 
 StatTile::StatTile(const QString &title, QWidget *parent) : QFrame(parent) {
     auto *titleLabel = new QLabel(title, this);
@@ -102,7 +97,7 @@ void OnSiteRow::setSigningOut(bool busy) {
 }
 
 QString OnSiteRow::detailText(const VisitorRow &row, const Clock &clock) {
-    QStringList parts{QStringLiteral("In at ") + shortTime(row.signedInAt, clock)};
+    QStringList parts{QStringLiteral("In at ") + shortTimeText(row.signedInAt, clock)};
     if (row.hostName)
         parts << QStringLiteral("Visiting ") + *row.hostName;
     if (row.deviceName)
@@ -199,7 +194,7 @@ void TodayView::updateCounts() {
 
 void TodayView::updateSubtitle() {
     const std::optional<QDateTime> last = m_model->lastRefresh();
-    m_header->setSubtitle(last ? QStringLiteral("Updated ") + shortTime(*last, m_model->clock())
+    m_header->setSubtitle(last ? QStringLiteral("Updated ") + shortTimeText(*last, m_model->clock())
                                : QString());
 }
 

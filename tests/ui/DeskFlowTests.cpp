@@ -284,7 +284,7 @@ private slots:
         auto *sheet = h.find<SignInVisitorSheet>("signInSheet");
         QVERIFY(sheet->findChild<QWidget *>("badgeNote")->isVisible());
 
-        typeInto(answer(sheet, 0)->lineEdit(), "  Ann Lee \n");
+        typeInto(answer(sheet, 0)->lineEdit(), "  Ann Lee  ");
         typeInto(answer(sheet, 1)->lineEdit(), "ann@example.com");
         click(sheet->findChild<QPushButton *>("signInButton"));
         QTRY_VERIFY(sheet->message());
@@ -438,6 +438,34 @@ private slots:
         h.quit();
         h.launch();
         QTRY_COMPARE(h.desk()->findChild<QListWidget *>("sidebar")->width(), 190);
+    }
+
+    void newTokenKeepsTheDeskRunning() {
+        DeskHarness h;
+        h.backend.addVisitor("Ann Lee", QDateTime::currentDateTimeUtc());
+        h.storeSession();
+        h.launch();
+        QTRY_COMPARE(h.model()->onSite().size(), 1);
+        QCOMPARE(h.backend.requestsTo("GET", "/rest/v1/kiosk_settings").size(), 1);
+
+        // An hour later the token is due for renewal; the next request renews it.
+        h.app->cloud()->setNow([] { return QDateTime::currentDateTimeUtc().addSecs(3590); });
+        const CloudSession before = *h.app->cloud()->session();
+        const QDateTime refreshed = *h.model()->lastRefresh();
+        QTest::qWait(5);
+        h.window()->refreshAction()->trigger();
+        QTRY_VERIFY(h.app->cloud()->session() != before);
+        QTRY_VERIFY(h.model()->lastRefresh() > refreshed);
+        // Same user: the desk kept its state and was not started over.
+        QCOMPARE(h.backend.requestsTo("GET", "/rest/v1/kiosk_settings").size(), 1);
+        QCOMPARE(h.model()->onSite().size(), 1);
+        QVERIFY(h.model()->isPolling());
+
+        // Another account: reset, then started again.
+        h.backend.userID = QUuid::createUuid();
+        h.app->cloud()->signIn(h.backend.email, h.backend.password);
+        QTRY_COMPARE(h.backend.requestsTo("GET", "/rest/v1/kiosk_settings").size(), 2);
+        QVERIFY(h.desk());
     }
 
     void signingOutReturnsToTheAccountScreen() {

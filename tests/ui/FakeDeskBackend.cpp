@@ -138,6 +138,8 @@ FakeHttpServer::Reply FakeDeskBackend::handle(const FakeHttpServer::Request &req
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
 
     if (path == "/auth/v1/token") {
+        if (queryValue(request, "grant_type") == QLatin1String("refresh_token"))
+            return tokenReply();
         if (body.value("email").toString() == email &&
             body.value("password").toString() == password)
             return tokenReply();
