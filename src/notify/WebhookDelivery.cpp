@@ -3,15 +3,27 @@
 #include "notify/JsonWriter.h"
 #include "notify/Notifier.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QSettings>
+#include <cstdio>
 #include <qcoro/qcoronetworkreply.h>
 #include <qcoro/qcorotimer.h>
 
 namespace {
+// QCoro::sleepFor uses a coarse timer, which may fire up to 5% early; the pause between
+// the two attempts is meant to be the full time.
+QCoro::Task<> pause(std::chrono::milliseconds duration) {
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
+}
+
 std::optional<NotifyError> outcomeOf(QNetworkReply *reply) {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid()) {
@@ -83,7 +95,7 @@ QCoro::Task<std::optional<NotifyError>> sendAlert(VisitorAlert alert, QUrl url,
 
     std::optional<NotifyError> outcome = co_await postOnce(manager, request, body);
     if (outcome) {
-        co_await QCoro::sleepFor(options.retryDelay);
+        co_await pause(options.retryDelay);
         outcome = co_await postOnce(manager, request, body);
     }
 

@@ -120,22 +120,6 @@ private slots:
         QCOMPARE(store()->value("LabelType").toString(), QStringLiteral("dk1234"));
     }
 
-    void resultMessages_data() {
-        QTest::addColumn<BadgePrintResult>("result");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("printed") << BadgePrintResult::printed << QString();
-        QTest::newRow("skipped") << BadgePrintResult::skipped << QString();
-        QTest::newRow("failed") << BadgePrintResult::failed
-                                << "The badge didn't print. Check the printer and try again.";
-        QTest::newRow("noPrinter") << BadgePrintResult::noPrinter
-                                   << "No printer is available. Choose one in Settings > Badges.";
-    }
-    void resultMessages() {
-        QFETCH(BadgePrintResult, result);
-        QFETCH(QString, message);
-        QCOMPARE(badgePrintResultMessage(result), message);
-    }
-
     // These need no print system: a printer that is not installed is never used, and
     // with no default printer nothing is guessed.
     void noUsablePrinter() {
