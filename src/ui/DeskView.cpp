@@ -230,7 +230,14 @@ DeskView::DeskView(AppModel *model, QSettings *preferences, QWidget *parent)
     syncNewInviteSheet();
 }
 
-DeskView::~DeskView() = default;
+DeskView::~DeskView() {
+    // The sheets go with the desk (after a sign-out, say); their flags must not reopen
+    // them over the next desk.
+    if (m_model) {
+        m_model->setSigningIn(false);
+        m_model->setInviting(false);
+    }
+}
 
 void DeskView::setSection(std::optional<DeskSection> section) {
     const bool first = !m_current;

@@ -7,11 +7,13 @@
 #include "ui/TodayView.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFormLayout>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -76,6 +78,15 @@ QMessageBox *openBox(QWidget *root, const char *name) {
     return nullptr;
 }
 } // namespace
+
+// Stands in for the web browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
 
 // What a person at the desk does, from the account screen to signing visitors in and
 // out, against an in-memory backend.
@@ -468,14 +479,45 @@ private slots:
         QVERIFY(h.desk());
     }
 
+    void helpMenuOpensTheWebsite() {
+        DeskHarness h;
+        h.launch();
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler("http", &browser, "open");
+        QMenu *help = nullptr;
+        for (QAction *menu : h.window()->menuBar()->actions())
+            if (menu->text() == "&Help")
+                help = menu->menu();
+        QVERIFY(help);
+        QStringList titles;
+        for (QAction *item : help->actions()) {
+            titles << item->text();
+            // Available while signed out too.
+            QVERIFY(item->isEnabled());
+            item->trigger();
+        }
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(titles,
+                 QStringList({"Greetwell Support", "Host Notifications Guide", "Privacy Policy"}));
+        const QString base = h.backend.server.url().toString();
+        QCOMPARE(browser.opened,
+                 QList<QUrl>({QUrl(base + "/support"), QUrl(base + "/guides/host-notifications"),
+                              QUrl(base + "/privacy")}));
+    }
+
     void signingOutReturnsToTheAccountScreen() {
         DeskHarness h;
         h.backend.addVisitor("Ann Lee", QDateTime::currentDateTimeUtc());
         h.storeSession();
         h.launch();
         QTRY_COMPARE(h.model()->onSite().size(), 1);
+        h.model()->setSigningIn(true);
+        QTRY_VERIFY(h.find<SignInVisitorSheet>("signInSheet"));
         h.app->cloud()->signOut();
         QTRY_VERIFY(h.auth());
+        // The sheet went with the desk and does not come back with the next one.
+        QTRY_VERIFY(!h.find<SignInVisitorSheet>("signInSheet"));
+        QVERIFY(!h.model()->isSigningIn());
         QVERIFY(!h.desk());
         QVERIFY(h.model()->onSite().isEmpty());
         QVERIFY(!h.model()->isPolling());
