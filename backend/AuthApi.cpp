@@ -1,0 +1,636 @@
+#include "AuthApi.h"
+
+#include "Crypto.h"
+#include "Http.h"
+#include "RestQuery.h"
+
+#include <chrono>
+#include <iostream>
+#include <regex>
+
+namespace {
+
+constexpr size_t minPasswordLength = 8;
+// bcrypt reads only the first 72 bytes; a longer password would be silently cut.
+constexpr size_t maxPasswordBytes = 72;
+
+int64_t nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The user object of the auth API, built by the database from a row aliased `u`.
+const std::string userJsonSql =
+    "json_strip_nulls(json_build_object("
+    "'id', u.id, 'aud', u.aud, 'role', u.role, 'email', u.email, "
+    "'email_confirmed_at', u.email_confirmed_at, 'phone', '', "
+    "'confirmation_sent_at', u.confirmation_sent_at, 'recovery_sent_at', u.recovery_sent_at, "
+    "'confirmed_at', u.email_confirmed_at, 'last_sign_in_at', u.last_sign_in_at, "
+    "'app_metadata', u.raw_app_meta_data, 'user_metadata', u.raw_user_meta_data, "
+    "'identities', '[]'::json, 'created_at', u.created_at, 'updated_at', u.updated_at, "
+    "'is_anonymous', false))::text";
+
+// Spends about as long as checking a real password, so that a sign-in attempt does not
+// reveal whether an address has an account.
+const std::string dummyHashSql = "SELECT extensions.crypt($1, '$2a$10$CwTycUXWue0Thq9StjUM0u')";
+
+struct BadRequest {
+    int status;
+    std::string code;
+    std::string message;
+};
+
+std::string trimSpaces(const std::string &s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// The request body as a JSON object; an empty body counts as {}.
+nlohmann::json parseObject(const std::string &body) {
+    if (body.empty())
+        return nlohmann::json::object();
+    if (rest::jsonDepth(body) > 64)
+        throw BadRequest{400, "bad_json",
+                         "Could not parse request body as JSON: nested too deeply"};
+    auto parsed = nlohmann::json::parse(body, nullptr, false);
+    if (parsed.is_discarded())
+        throw BadRequest{400, "bad_json", "Could not parse request body as JSON: invalid JSON"};
+    if (!parsed.is_object())
+        throw BadRequest{400, "bad_json",
+                         "Could not parse request body as JSON: expected an object"};
+    return parsed;
+}
+
+std::optional<std::string> stringField(const nlohmann::json &body, const char *key) {
+    const auto it = body.find(key);
+    if (it == body.end() || it->is_null())
+        return std::nullopt;
+    if (!it->is_string())
+        throw BadRequest{400, "bad_json",
+                         std::string("Could not parse request body as JSON: ") + key +
+                             " must be a string"};
+    return it->get<std::string>();
+}
+
+std::string normalizedEmail(const std::string &raw) {
+    std::string email = trimSpaces(raw);
+    for (char &c : email)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return email;
+}
+
+bool validEmail(const std::string &email) {
+    static const std::regex pattern(
+        R"(^[^\s@"<>(),;:\\\[\]]+@[^\s@"<>(),;:\\\[\]]+\.[^\s@"<>(),;:\\\[\]]+$)");
+    if (email.empty() || email.size() > 254)
+        return false;
+    for (unsigned char c : email)
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    return std::regex_match(email, pattern);
+}
+
+size_t codePoints(const std::string &s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xc0) != 0x80;
+    return n;
+}
+
+void checkPassword(const std::string &password) {
+    if (password.find('\0') != std::string::npos)
+        throw BadRequest{422, "validation_failed", "Password may not contain a NUL character"};
+    if (password.size() > maxPasswordBytes)
+        throw BadRequest{422, "validation_failed", "Password cannot be longer than 72 characters"};
+    if (codePoints(password) < minPasswordLength)
+        throw BadRequest{422, "weak_password",
+                         "Password should be at least " + std::to_string(minPasswordLength) +
+                             " characters."};
+}
+
+std::string displayName(const nlohmann::json &metadata) {
+    if (metadata.is_object())
+        if (const auto it = metadata.find("name"); it != metadata.end() && it->is_string())
+            return it->get<std::string>();
+    return {};
+}
+
+} // namespace
+
+nlohmann::ordered_json AuthApi::Session::toJson() const {
+    nlohmann::ordered_json body;
+    body["access_token"] = accessToken;
+    body["token_type"] = "bearer";
+    body["expires_in"] = expiresIn;
+    body["expires_at"] = expiresAt;
+    body["refresh_token"] = refreshToken;
+    body["user"] = user;
+    return body;
+}
+
+AuthApi::AuthApi(Db &db, const Jwt &jwt, Outbox &outbox, Settings settings)
+    : m_db(db), m_jwt(jwt), m_outbox(outbox), m_settings(std::move(settings)) {}
+
+template <class F>
+void AuthApi::guarded(const httplib::Request &req, httplib::Response &res, F &&fn) {
+    try {
+        fn();
+    } catch (const BadRequest &e) {
+        http::sendAuthError(req, res, e.status, e.code, e.message);
+    } catch (const Db::Unavailable &e) {
+        http::sendAuthError(req, res, 503, "unexpected_failure", "The database is not available");
+    } catch (const pqxx::broken_connection &e) {
+        http::sendAuthError(req, res, 503, "unexpected_failure", "The database is not available");
+    } catch (const std::exception &e) {
+        std::cerr << "greetwell-backend: auth error: " << e.what() << std::endl;
+        http::sendAuthError(req, res, 500, "unexpected_failure",
+                            "Unexpected failure, please try again");
+    }
+}
+
+void AuthApi::install(httplib::Server &server) {
+    using Req = const httplib::Request &;
+    using Res = httplib::Response &;
+    server.Post("/auth/v1/token",
+                [this](Req req, Res res) { guarded(req, res, [&] { token(req, res); }); });
+    server.Post("/auth/v1/signup",
+                [this](Req req, Res res) { guarded(req, res, [&] { signup(req, res); }); });
+    server.Post("/auth/v1/recover",
+                [this](Req req, Res res) { guarded(req, res, [&] { recover(req, res); }); });
+    server.Get("/auth/v1/verify",
+               [this](Req req, Res res) { guarded(req, res, [&] { verify(req, res); }); });
+    server.Get("/auth/v1/user",
+               [this](Req req, Res res) { guarded(req, res, [&] { getUser(req, res); }); });
+    server.Put("/auth/v1/user",
+               [this](Req req, Res res) { guarded(req, res, [&] { putUser(req, res); }); });
+    server.Post("/auth/v1/logout",
+                [this](Req req, Res res) { guarded(req, res, [&] { logout(req, res); }); });
+    server.Get("/auth/v1/health", [](Req, Res res) {
+        http::sendJson(res, 200,
+                       nlohmann::ordered_json{{"version", GW_BACKEND_VERSION},
+                                              {"name", "greetwell-backend"},
+                                              {"description", "local auth service"}});
+    });
+}
+
+std::optional<Jwt::Verified> AuthApi::requireBearer(const httplib::Request &req,
+                                                    httplib::Response &res) const {
+    const auto token = http::bearerToken(req);
+    if (!token || token->empty()) {
+        http::sendAuthError(req, res, 401, "no_authorization",
+                            "This endpoint requires a valid Bearer token");
+        return std::nullopt;
+    }
+    auto verified = m_jwt.verify(*token, nowSeconds());
+    if (!verified.ok()) {
+        http::sendAuthError(req, res, 401, "bad_jwt",
+                            "invalid JWT: unable to parse or verify signature, " +
+                                verified.message);
+        return std::nullopt;
+    }
+    return verified;
+}
+
+AuthApi::Session AuthApi::tokensFor(const std::string &sessionId, const std::string &userJson,
+                                    const std::string &method) {
+    const auto user = nlohmann::ordered_json::parse(userJson);
+    const int64_t now = nowSeconds();
+    Session session;
+    session.expiresIn = m_settings.tokenLifetime;
+    session.expiresAt = now + m_settings.tokenLifetime;
+    session.user = user;
+
+    nlohmann::ordered_json claims;
+    claims["aud"] = "authenticated";
+    claims["exp"] = session.expiresAt;
+    claims["iat"] = now;
+    claims["iss"] = m_settings.siteUrl + "/auth/v1";
+    claims["sub"] = user.value("id", "");
+    claims["email"] = user.value("email", "");
+    claims["phone"] = "";
+    claims["app_metadata"] = user.value("app_metadata", nlohmann::ordered_json::object());
+    claims["user_metadata"] = user.value("user_metadata", nlohmann::ordered_json::object());
+    claims["role"] = "authenticated";
+    claims["aal"] = "aal1";
+    claims["amr"] = nlohmann::ordered_json::array({{{"method", method}, {"timestamp", now}}});
+    claims["session_id"] = sessionId;
+    claims["is_anonymous"] = false;
+    session.accessToken = m_jwt.sign(claims);
+    return session;
+}
+
+AuthApi::Session AuthApi::issueSession(Db::Tx &tx, const std::string &userId,
+                                       const std::string &method) {
+    const std::string refresh = crypto::randomToken(32);
+    const auto row = tx.exec("WITH s AS (INSERT INTO auth.sessions (user_id) VALUES ($1::uuid) "
+                             "RETURNING id, user_id), "
+                             "t AS (INSERT INTO auth.refresh_tokens (token, user_id, session_id) "
+                             "      SELECT $2, s.user_id, s.id FROM s RETURNING session_id), "
+                             "u AS (UPDATE auth.users SET last_sign_in_at = now() WHERE id = "
+                             "$1::uuid RETURNING *) "
+                             "SELECT t.session_id::text, " +
+                                 userJsonSql + " FROM t, u",
+                             userId, crypto::sha256Hex(refresh))
+                         .at(0);
+    Session session = tokensFor(row[0].c_str(), row[1].c_str(), method);
+    session.refreshToken = refresh;
+    return session;
+}
+
+AuthApi::Session AuthApi::createConfirmedUser(const std::string &rawEmail,
+                                              const std::string &password,
+                                              const nlohmann::json &metadata) {
+    const std::string email = normalizedEmail(rawEmail);
+    checkPassword(password);
+    return m_db.asServer([&](Db::Tx &tx) {
+        const auto rows = tx.exec(
+            "INSERT INTO auth.users (email, encrypted_password, email_confirmed_at, "
+            "raw_user_meta_data) "
+            "VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', 10)), now(), $3::jsonb) "
+            "ON CONFLICT (email) DO NOTHING RETURNING id::text",
+            email, password, metadata.dump());
+        if (rows.empty())
+            throw std::runtime_error("an account for " + email + " already exists");
+        return issueSession(tx, rows[0][0].c_str(), "password");
+    });
+}
+
+void AuthApi::token(const httplib::Request &req, httplib::Response &res) {
+    const std::string grant = http::queryParam(req, "grant_type");
+    const auto body = parseObject(req.body);
+    if (grant == "password")
+        return passwordGrant(req, res, body);
+    if (grant == "refresh_token")
+        return refreshGrant(req, res, body);
+    throw BadRequest{400, "validation_failed", "unsupported_grant_type"};
+}
+
+void AuthApi::passwordGrant(const httplib::Request &, httplib::Response &res,
+                            const nlohmann::json &body) {
+    const auto rawEmail = stringField(body, "email");
+    const auto password = stringField(body, "password");
+    if (!rawEmail || rawEmail->empty())
+        throw BadRequest{400, "validation_failed", "missing email or phone"};
+    if (!password || password->empty())
+        throw BadRequest{400, "validation_failed", "missing password"};
+    const std::string email = normalizedEmail(*rawEmail);
+    if (password->find('\0') != std::string::npos || email.find('\0') != std::string::npos)
+        throw BadRequest{400, "invalid_credentials", "Invalid login credentials"};
+
+    enum class Result { Ok, Wrong, Unconfirmed };
+    Session session;
+    const Result result = m_db.asServer([&](Db::Tx &tx) {
+        const auto rows = tx.exec(
+            "SELECT id::text, encrypted_password = extensions.crypt($2, encrypted_password), "
+            "email_confirmed_at IS NOT NULL FROM auth.users WHERE email = $1",
+            email, *password);
+        if (rows.empty()) {
+            tx.exec(dummyHashSql, *password);
+            return Result::Wrong;
+        }
+        if (!rows[0][1].as<bool>())
+            return Result::Wrong;
+        if (!rows[0][2].as<bool>())
+            return Result::Unconfirmed;
+        session = issueSession(tx, rows[0][0].c_str(), "password");
+        return Result::Ok;
+    });
+    if (result == Result::Wrong)
+        throw BadRequest{400, "invalid_credentials", "Invalid login credentials"};
+    if (result == Result::Unconfirmed)
+        throw BadRequest{400, "email_not_confirmed", "Email not confirmed"};
+    http::sendJson(res, 200, session.toJson());
+}
+
+void AuthApi::refreshGrant(const httplib::Request &, httplib::Response &res,
+                           const nlohmann::json &body) {
+    const auto refresh = stringField(body, "refresh_token");
+    if (!refresh || refresh->empty())
+        throw BadRequest{400, "validation_failed", "refresh_token required"};
+    const std::string hash = crypto::sha256Hex(*refresh);
+
+    enum class Result { Ok, Reused, Unknown };
+    Session session;
+    const Result result = m_db.asServer([&](Db::Tx &tx) {
+        // Spending the token and checking it was unspent is one statement, so two
+        // requests racing with the same token cannot both succeed.
+        const auto spent =
+            tx.exec("UPDATE auth.refresh_tokens SET revoked = true, updated_at = now() "
+                    "WHERE token = $1 AND NOT revoked RETURNING user_id::text, session_id::text",
+                    hash);
+        if (spent.empty()) {
+            const auto known =
+                tx.exec("SELECT session_id::text FROM auth.refresh_tokens WHERE token = $1", hash);
+            if (known.empty())
+                return Result::Unknown;
+            // A spent token used again means it leaked or was copied: end that session's
+            // whole chain of tokens, as the hosted service does.
+            tx.exec("UPDATE auth.refresh_tokens SET revoked = true, updated_at = now() "
+                    "WHERE session_id = $1::uuid AND NOT revoked",
+                    std::string(known[0][0].c_str()));
+            return Result::Reused;
+        }
+        const std::string userId = spent[0][0].c_str();
+        const std::string sessionId = spent[0][1].c_str();
+        const std::string next = crypto::randomToken(32);
+        const auto row = tx.exec(
+            "WITH t AS (INSERT INTO auth.refresh_tokens (token, user_id, session_id, parent) "
+            "           VALUES ($1, $2::uuid, $3::uuid, $4) RETURNING session_id), "
+            "s AS (UPDATE auth.sessions SET refreshed_at = now(), updated_at = now() "
+            "      WHERE id = $3::uuid RETURNING id) "
+            "SELECT " +
+                userJsonSql + " FROM t, s, auth.users u WHERE u.id = $2::uuid",
+            crypto::sha256Hex(next), userId, sessionId, hash);
+        if (row.empty())
+            return Result::Unknown;
+        session = tokensFor(sessionId, row[0][0].c_str(), "token_refresh");
+        session.refreshToken = next;
+        return Result::Ok;
+    });
+    if (result == Result::Unknown)
+        throw BadRequest{400, "refresh_token_not_found",
+                         "Invalid Refresh Token: Refresh Token Not Found"};
+    if (result == Result::Reused)
+        throw BadRequest{400, "refresh_token_already_used", "Invalid Refresh Token: Already Used"};
+    http::sendJson(res, 200, session.toJson());
+}
+
+void AuthApi::signup(const httplib::Request &req, httplib::Response &res) {
+    const auto body = parseObject(req.body);
+    const auto rawEmail = stringField(body, "email");
+    const auto password = stringField(body, "password");
+    if (!rawEmail || rawEmail->empty())
+        throw BadRequest{400, "validation_failed", "To signup, please provide your email"};
+    const std::string email = normalizedEmail(*rawEmail);
+    if (!validEmail(email))
+        throw BadRequest{400, "validation_failed",
+                         "Unable to validate email address: invalid format"};
+    if (!password || password->empty())
+        throw BadRequest{400, "validation_failed", "Signup requires a valid password"};
+    checkPassword(*password);
+    nlohmann::json metadata = nlohmann::json::object();
+    if (const auto it = body.find("data"); it != body.end() && !it->is_null()) {
+        if (!it->is_object())
+            throw BadRequest{400, "bad_json",
+                             "Could not parse request body as JSON: data must be an object"};
+        metadata = *it;
+    }
+
+    if (m_settings.autoconfirm) {
+        const auto session = m_db.asServer([&](Db::Tx &tx) -> std::optional<Session> {
+            const auto rows = tx.exec("INSERT INTO auth.users (email, encrypted_password, "
+                                      "email_confirmed_at, raw_user_meta_data) "
+                                      "VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', "
+                                      "10)), now(), $3::jsonb) "
+                                      "ON CONFLICT (email) DO NOTHING RETURNING id::text",
+                                      email, *password, metadata.dump());
+            if (rows.empty())
+                return std::nullopt;
+            return issueSession(tx, rows[0][0].c_str(), "password");
+        });
+        if (!session)
+            throw BadRequest{422, "user_already_exists", "User already registered"};
+        http::sendJson(res, 200, session->toJson());
+        return;
+    }
+
+    // Confirmation by e-mail. Signing up again before confirming sends a new link (and
+    // takes the newer password); a confirmed address is refused.
+    const std::string token = crypto::randomToken(32);
+    const std::string redirect = safeRedirect(http::queryParam(req, "redirect_to"));
+    const auto user = m_db.asServer([&](Db::Tx &tx) -> std::optional<std::string> {
+        const auto rows = tx.exec(
+            "WITH u AS (INSERT INTO auth.users AS existing (email, encrypted_password, "
+            "raw_user_meta_data, "
+            "                                  confirmation_token, confirmation_sent_at) "
+            "  VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', 10)), $3::jsonb, $4, "
+            "now()) "
+            "  ON CONFLICT (email) DO UPDATE SET encrypted_password = EXCLUDED.encrypted_password, "
+            "    raw_user_meta_data = EXCLUDED.raw_user_meta_data, "
+            "    confirmation_token = EXCLUDED.confirmation_token, confirmation_sent_at = now(), "
+            "updated_at = now() "
+            "  WHERE existing.email_confirmed_at IS NULL RETURNING *) "
+            "SELECT " +
+                userJsonSql + " FROM u",
+            email, *password, metadata.dump(), crypto::sha256Hex(token));
+        if (rows.empty())
+            return std::nullopt;
+        // Written before the commit: if the mail cannot be written, no account is left
+        // waiting for a link that never went out.
+        const std::string name = displayName(metadata);
+        m_outbox.write({email,
+                        "Confirm your Greetwell account",
+                        "Hello" + (name.empty() ? std::string() : " " + name) +
+                            ",\n\n"
+                            "Confirm your e-mail address to start using Greetwell:\n\n" +
+                            verifyLink(token, "signup", redirect) +
+                            "\n\nThe link works for 24 hours. If you did not create an account, "
+                            "you can ignore this message.\n",
+                        {},
+                        "confirm"});
+        return std::string(rows[0][0].c_str());
+    });
+    if (!user)
+        throw BadRequest{422, "user_already_exists", "User already registered"};
+    http::sendJson(res, 200, *user);
+}
+
+void AuthApi::recover(const httplib::Request &req, httplib::Response &res) {
+    const auto body = parseObject(req.body);
+    const auto rawEmail = stringField(body, "email");
+    if (!rawEmail || rawEmail->empty())
+        throw BadRequest{422, "validation_failed", "Password recovery requires an email"};
+    const std::string email = normalizedEmail(*rawEmail);
+    // The answer is the same whether or not the address has an account.
+    if (validEmail(email)) {
+        const std::string token = crypto::randomToken(32);
+        const std::string redirect = safeRedirect(http::queryParam(req, "redirect_to"));
+        m_db.asServer([&](Db::Tx &tx) {
+            const auto rows =
+                tx.exec("UPDATE auth.users SET recovery_token = $2, recovery_sent_at = now() "
+                        "WHERE email = $1 RETURNING id",
+                        email, crypto::sha256Hex(token));
+            if (rows.empty())
+                return;
+            m_outbox.write(
+                {email,
+                 "Reset your Greetwell password",
+                 "Someone asked to reset the password of the Greetwell account for " + email +
+                     ".\n\nOpen this link to choose a new password:\n\n" +
+                     verifyLink(token, "recovery", redirect) +
+                     "\n\nThe link works once, for one hour. If you did not ask for this, "
+                     "ignore this message: your password stays as it is.\n",
+                 {},
+                 "reset"});
+        });
+    }
+    http::sendJson(res, 200, std::string("{}"));
+}
+
+void AuthApi::verify(const httplib::Request &req, httplib::Response &res) {
+    const std::string type = http::queryParam(req, "type");
+    const std::string token = http::queryParam(req, "token");
+    const std::string redirect = safeRedirect(http::queryParam(req, "redirect_to"));
+    std::string target = redirect.substr(0, redirect.find('#'));
+
+    std::optional<Session> session;
+    if (!token.empty() && (type == "signup" || type == "recovery")) {
+        const std::string hash = crypto::sha256Hex(token);
+        session = m_db.asServer([&](Db::Tx &tx) -> std::optional<Session> {
+            // Each link works once; following it also proves the address.
+            const auto rows =
+                type == "signup"
+                    ? tx.exec("UPDATE auth.users SET email_confirmed_at = "
+                              "coalesce(email_confirmed_at, now()), "
+                              "confirmation_token = NULL, updated_at = now() WHERE "
+                              "confirmation_token = $1 "
+                              "AND confirmation_sent_at > now() - interval '24 hours' RETURNING "
+                              "id::text",
+                              hash)
+                    : tx.exec("UPDATE auth.users SET email_confirmed_at = "
+                              "coalesce(email_confirmed_at, now()), "
+                              "recovery_token = NULL, updated_at = now() WHERE recovery_token = $1 "
+                              "AND recovery_sent_at > now() - interval '1 hour' RETURNING id::text",
+                              hash);
+            if (rows.empty())
+                return std::nullopt;
+            return issueSession(tx, rows[0][0].c_str(), type == "signup" ? "otp" : "recovery");
+        });
+    }
+    if (session)
+        target += "#access_token=" + session->accessToken +
+                  "&expires_at=" + std::to_string(session->expiresAt) +
+                  "&expires_in=" + std::to_string(session->expiresIn) +
+                  "&refresh_token=" + session->refreshToken + "&token_type=bearer&type=" + type;
+    else
+        target += "#error=access_denied&error_code=otp_expired&error_description=" +
+                  http::urlEncode("Email link is invalid or has expired");
+    res.status = 303;
+    res.set_header("Location", target);
+}
+
+void AuthApi::getUser(const httplib::Request &req, httplib::Response &res) {
+    const auto caller = requireBearer(req, res);
+    if (!caller)
+        return;
+    const auto user = m_db.asServer([&](Db::Tx &tx) -> std::optional<std::string> {
+        const auto rows = tx.exec(
+            "SELECT " + userJsonSql +
+                " FROM auth.users u JOIN auth.sessions s ON s.user_id = u.id "
+                "WHERE u.id = $1::uuid AND s.id = $2::uuid",
+            caller->sub, crypto::isUuid(caller->sessionId) ? caller->sessionId : std::string());
+        if (rows.empty())
+            return std::nullopt;
+        return std::string(rows[0][0].c_str());
+    });
+    if (!user)
+        throw BadRequest{401, "session_not_found",
+                         "Session from session_id claim in JWT does not exist"};
+    http::sendJson(res, 200, *user);
+}
+
+void AuthApi::putUser(const httplib::Request &req, httplib::Response &res) {
+    const auto caller = requireBearer(req, res);
+    if (!caller)
+        return;
+    const auto body = parseObject(req.body);
+    const auto password = stringField(body, "password");
+    if (password)
+        checkPassword(*password);
+    std::optional<std::string> metadata;
+    if (const auto it = body.find("data"); it != body.end() && !it->is_null()) {
+        if (!it->is_object())
+            throw BadRequest{400, "bad_json",
+                             "Could not parse request body as JSON: data must be an object"};
+        metadata = it->dump();
+    }
+    if (stringField(body, "email"))
+        throw BadRequest{422, "validation_failed", "Changing the e-mail address is not supported"};
+
+    enum class Result { Ok, NoSession, SamePassword };
+    std::string user;
+    const Result result = m_db.asServer([&](Db::Tx &tx) {
+        const auto rows = tx.exec(
+            "SELECT u.encrypted_password = extensions.crypt($3, u.encrypted_password) "
+            "FROM auth.users u JOIN auth.sessions s ON s.user_id = u.id "
+            "WHERE u.id = $1::uuid AND s.id = $2::uuid FOR UPDATE OF u",
+            caller->sub, crypto::isUuid(caller->sessionId) ? caller->sessionId : std::string(),
+            password.value_or(""));
+        if (rows.empty())
+            return Result::NoSession;
+        if (password && rows[0][0].as<bool>())
+            return Result::SamePassword;
+        const auto updated =
+            tx.exec("UPDATE auth.users u SET "
+                    "encrypted_password = CASE WHEN $2 THEN extensions.crypt($3, "
+                    "extensions.gen_salt('bf', 10)) "
+                    "                     ELSE u.encrypted_password END, "
+                    "raw_user_meta_data = CASE WHEN $4 THEN u.raw_user_meta_data || $5::jsonb ELSE "
+                    "u.raw_user_meta_data END, "
+                    "updated_at = now() WHERE u.id = $1::uuid RETURNING " +
+                        userJsonSql,
+                    caller->sub, password ? "true" : "false", password.value_or(""),
+                    metadata ? "true" : "false", metadata.value_or("{}"));
+        user = updated.at(0)[0].c_str();
+        return Result::Ok;
+    });
+    if (result == Result::NoSession)
+        throw BadRequest{401, "session_not_found",
+                         "Session from session_id claim in JWT does not exist"};
+    if (result == Result::SamePassword)
+        throw BadRequest{422, "same_password",
+                         "New password should be different from the old password."};
+    http::sendJson(res, 200, user);
+}
+
+void AuthApi::logout(const httplib::Request &req, httplib::Response &res) {
+    const auto caller = requireBearer(req, res);
+    if (!caller)
+        return;
+    // Only this session by default: signing out one desk must not sign out the kiosks
+    // and other desks of the same account.
+    const std::string scope =
+        http::hasQueryParam(req, "scope") ? http::queryParam(req, "scope") : "local";
+    if (scope != "local" && scope != "global" && scope != "others")
+        throw BadRequest{400, "validation_failed", "scope must be one of local, global, others"};
+    const std::string sessionId =
+        crypto::isUuid(caller->sessionId) ? caller->sessionId : std::string();
+    m_db.asServer([&](Db::Tx &tx) {
+        if (scope == "global")
+            tx.exec("DELETE FROM auth.sessions WHERE user_id = $1::uuid", caller->sub);
+        else if (scope == "others")
+            tx.exec("DELETE FROM auth.sessions WHERE user_id = $1::uuid AND id::text <> $2",
+                    caller->sub, sessionId);
+        else if (!sessionId.empty())
+            tx.exec("DELETE FROM auth.sessions WHERE id = $1::uuid AND user_id = $2::uuid",
+                    sessionId, caller->sub);
+    });
+    res.status = 204;
+}
+
+std::string AuthApi::safeRedirect(const std::string &requested) const {
+    const std::string fallback = m_settings.siteUrl + "/";
+    if (requested.empty())
+        return fallback;
+    for (unsigned char c : requested)
+        if (c <= 0x20 || c == 0x7f || c == '\\' || c == '"' || c == '<' || c == '>')
+            return fallback;
+    if (requested.rfind(m_settings.siteUrl + "/", 0) == 0 || requested == m_settings.siteUrl)
+        return requested;
+    static const std::regex loopback(
+        R"(^https?://(127\.\d{1,3}\.\d{1,3}\.\d{1,3}|localhost|\[::1\])(:\d{1,5})?([/?#].*)?$)");
+    if (std::regex_match(requested, loopback))
+        return requested;
+    return fallback;
+}
+
+std::string AuthApi::verifyLink(const std::string &token, const std::string &type,
+                                const std::string &redirect) const {
+    return m_settings.siteUrl + "/auth/v1/verify?token=" + http::urlEncode(token) +
+           "&type=" + type + "&redirect_to=" + http::urlEncode(redirect);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Db.h"
+#include "Jwt.h"
+#include "RestQuery.h"
+
+#include <httplib.h>
+
+#include <functional>
+
+// rest/v1: the account's tables as the hosted REST service answers for them. Every request
+// runs in one transaction as role `authenticated` with the caller's verified claims, so
+// the row-level security policies decide what it sees and changes.
+class RestApi {
+public:
+    RestApi(Db &db, const Jwt &jwt);
+
+    void install(httplib::Server &server);
+
+    // Verifies the bearer token as the REST service does; on failure answers 401 with
+    // its error body and WWW-Authenticate header and returns false.
+    bool authenticate(const httplib::Request &req, httplib::Response &res,
+                      Jwt::Verified &out) const;
+
+private:
+    void read(const httplib::Request &req, httplib::Response &res, const TableDef &table,
+              const Jwt::Verified &caller);
+    void insert(const httplib::Request &req, httplib::Response &res, const TableDef &table,
+                const Jwt::Verified &caller);
+    void update(const httplib::Request &req, httplib::Response &res, const TableDef &table,
+                const Jwt::Verified &caller);
+    void remove(const httplib::Request &req, httplib::Response &res, const TableDef &table,
+                const Jwt::Verified &caller);
+    void rpc(const httplib::Request &req, httplib::Response &res, const std::string &name,
+             const Jwt::Verified &caller);
+
+    using TableHandler = void (RestApi::*)(const httplib::Request &, httplib::Response &,
+                                           const TableDef &, const Jwt::Verified &);
+    void dispatch(const httplib::Request &req, httplib::Response &res, TableHandler handler);
+
+    // Runs the statement as the caller and hands back its single result row's values.
+    struct Outcome {
+        std::optional<int64_t> total;
+        int64_t page = 0;
+        int64_t inserted = 0;
+        std::string body;
+    };
+    Outcome execute(const Jwt::Verified &caller, const rest::Statement &statement);
+
+    Db &m_db;
+    const Jwt &m_jwt;
+};
+
+// Sends the REST error for anything a handler throws (database errors keep their
+// SQLSTATE and get the hosted service's status for it).
+void sendRestException(httplib::Response &res, std::exception_ptr error);
