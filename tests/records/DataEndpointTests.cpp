@@ -233,6 +233,8 @@ private slots:
         QTest::newRow("absent") << QByteArray() << qint64(0);
         QTest::newRow("garbage") << QByteArray("lots") << qint64(0);
         QTest::newRow("large") << QByteArray("0-0/12345678901") << qint64(12345678901);
+        QTest::newRow("trailing slash") << QByteArray("0-0/57/") << qint64(57);
+        QTest::newRow("bare total") << QByteArray("57") << qint64(57);
     }
     void contentRange() {
         QFETCH(QByteArray, header);
