@@ -87,7 +87,8 @@ public:
     QCoro::Task<QList<VisitorRow>> onSiteVisitors(CancellationToken cancel = {});
     QCoro::Task<qint64> countVisitors(QueryItems filters, CancellationToken cancel = {});
     // Today, on site and this week, counted concurrently; the week starts on Sunday.
-    QCoro::Task<DeskCounts> deskCounts(QDateTime now, QTimeZone zone, CancellationToken cancel = {});
+    QCoro::Task<DeskCounts> deskCounts(QDateTime now, QTimeZone zone,
+                                       CancellationToken cancel = {});
     QCoro::Task<VisitorRow> insertVisitor(NewVisitor visitor);
     QCoro::Task<void> signOutVisitor(QUuid id, QDateTime at);
 

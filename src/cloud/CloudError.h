@@ -8,12 +8,21 @@
 // screens show.
 class CloudError : public std::exception {
 public:
-    enum class Kind { server, network, wrongCredentials, emailNotConfirmed, accountExists, signedOut };
+    enum class Kind {
+        server,
+        network,
+        wrongCredentials,
+        emailNotConfirmed,
+        accountExists,
+        signedOut
+    };
 
     static CloudError server(int status, const QString &message) {
         return CloudError(Kind::server, status, message);
     }
-    static CloudError network(const QString &message) { return CloudError(Kind::network, 0, message); }
+    static CloudError network(const QString &message) {
+        return CloudError(Kind::network, 0, message);
+    }
     static CloudError wrongCredentials() { return CloudError(Kind::wrongCredentials); }
     static CloudError emailNotConfirmed() { return CloudError(Kind::emailNotConfirmed); }
     static CloudError accountExists() { return CloudError(Kind::accountExists); }

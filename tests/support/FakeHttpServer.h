@@ -22,17 +22,17 @@ public:
         QByteArray body;
         QByteArray header(const QByteArray &name) const; // case-insensitive
         bool hasHeader(const QByteArray &name) const;
-        QString path() const;          // decoded path
-        QByteArray rawQuery() const;   // after "?", undecoded
+        QString path() const;        // decoded path
+        QByteArray rawQuery() const; // after "?", undecoded
         QUrlQuery query() const;
     };
     struct Reply {
         int status = 200;
         QByteArray body = "{}";
         QList<QPair<QByteArray, QByteArray>> headers = {{"Content-Type", "application/json"}};
-        int delayMs = 0;       // answer after this long
-        bool hangUp = false;   // close the connection without answering
-        bool never = false;    // keep the connection open and never answer
+        int delayMs = 0;     // answer after this long
+        bool hangUp = false; // close the connection without answering
+        bool never = false;  // keep the connection open and never answer
         static Reply json(int status, const QByteArray &body) { return Reply{status, body}; }
     };
     using Handler = std::function<Reply(const Request &)>;
