@@ -76,6 +76,10 @@ inline QByteArray tokenBody(const QString &accessToken, const QString &refreshTo
         .toUtf8();
 }
 
+inline QString tokenOf(const std::optional<CloudSession> &session) {
+    return session ? session->accessToken : QString();
+}
+
 // A client on the fake server (which serves the website too), with a memory store and the
 // fixed clock. The backend base ends in a slash and the website's does not: both must work.
 struct ClientFixture {
