@@ -1,112 +1,164 @@
 #pragma once
 
 // A desk wired to an in-process fake of the backend's REST tables: a real CloudClient
-// with a signed-in session, an AppModel on it, and a FakeHttpServer that answers the
-// visitor, settings and invite requests from a small in-memory state the test shapes.
+// with a signed-in session, an AppModel on it, and a FakeHttpServer answering from a
+// small in-memory state the test shapes.
 
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 #include "support/FakeHttpServer.h"
 
-#include <QJsonObject>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMap>
 #include <QNetworkAccessManager>
 #include <QSet>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <exception>
 #include <memory>
 #include <qcoro/qcorotask.h>
-#include <stdexcept>
-#include <type_traits>
 
 class FakeDesk {
 public:
-    // Requests the fake tells apart, for overrides and counting.
-    enum class Route {
-        onSite,      // GET visitors, signed_out_at=is.null, the visitor columns
-        count,       // GET visitors, select=id (any of the three counters)
-        insert,      // POST visitors
-        signOut,     // PATCH visitors
-        kiosk,       // GET kiosk_settings
-        notify,      // GET notification_settings
-        upsertKiosk, // POST kiosk_settings
-        upsertNotify,
-        markInvite, // PATCH invites
-        other,
-    };
+    using Reply = FakeHttpServer::Reply;
 
-    FakeDesk();
-    ~FakeDesk();
-
-    // A fixed Wednesday morning in UTC; the week started on Sunday 2026-03-01.
-    static QDateTime now() { return QDateTime(QDate(2026, 3, 4), QTime(10, 0), Qt::UTC); }
+    FakeDesk() {
+        auto store = std::make_shared<MemorySessionStore>();
+        store->stored =
+            CloudSession{"access-token", "refresh-token",
+                         QDateTime::currentDateTimeUtc().addSecs(3600), userID, "desk@example.com"};
+        server.setHandler([this](const FakeHttpServer::Request &request) {
+            const QString route = routeOf(request);
+            if (overrides.contains(route))
+                return overrides.value(route);
+            Reply reply = normalAnswer(route, request);
+            reply.delayMs = delays.value(route);
+            return reply;
+        });
+        CloudClient::Config config;
+        config.backendBaseURL = config.websiteBaseURL = server.url();
+        config.publishableKey = "test-key";
+        cloud = std::make_unique<CloudClient>(&network, store, config);
+        model = std::make_unique<AppModel>(cloud.get(), nullptr, nullptr);
+        // A Wednesday morning in UTC; the week started on Sunday 2026-03-01.
+        model->setClock(Clock{[] { return QDateTime(QDate(2026, 3, 4), QTime(10, 0), Qt::UTC); },
+                              QTimeZone::utc(), QLocale(QLocale::English)});
+    }
 
     FakeHttpServer server;
     QNetworkAccessManager network;
-    std::shared_ptr<MemorySessionStore> store = std::make_shared<MemorySessionStore>();
-    QTemporaryDir preferencesDir;
-    std::unique_ptr<QSettings> preferences;
     std::unique_ptr<CloudClient> cloud;
-    std::unique_ptr<AppModel> model;
+    std::unique_ptr<AppModel> model; // after the client: goes first, so no task outlives it
     QUuid userID = QUuid::createUuid();
 
-    // Backend state.
-    QList<QJsonObject> visitors; // every row; on site when signed_out_at is null
+    QList<QJsonObject> visitors; // on site while signed_out_at is null
     DeskCounts counts{3, 2, 11};
-    std::optional<QJsonObject> kioskRow;
-    std::optional<QJsonObject> notifyRow;
-
-    // Answers that replace the normal one for a route; `once` entries are used up.
-    QMap<Route, FakeHttpServer::Reply> overrides;
-    QMap<Route, QList<FakeHttpServer::Reply>> once;
-    // Normal answers for these routes come this many milliseconds late.
-    QMap<Route, int> delays;
-    // Sign-outs of these visitor ids answer 500.
+    std::optional<QJsonObject> kioskRow, notifyRow;
+    QMap<QString, Reply> overrides; // replaces the normal answer
+    QMap<QString, int> delays;      // milliseconds before a normal answer
     QSet<QString> failingSignOuts;
 
-    static Route routeOf(const FakeHttpServer::Request &request);
-    QList<FakeHttpServer::Request> requests(Route route) const;
-    int count(Route route) const { return int(requests(route).size()); }
+    static QString routeOf(const FakeHttpServer::Request &request) {
+        const bool count = request.query().queryItemValue("select") == "id";
+        return (count ? "COUNT" : QString(request.method)) + ' ' + request.path().section('/', -1);
+    }
+    QList<FakeHttpServer::Request> requests(QString route) const {
+        QList<FakeHttpServer::Request> matching;
+        for (const auto &request : server.requests)
+            if (routeOf(request) == route)
+                matching.append(request);
+        return matching;
+    }
+    int count(QString route) const { return int(requests(route).size()); }
+    QJsonObject lastBody(QString route) const {
+        const auto all = requests(route);
+        return all.isEmpty() ? QJsonObject() : QJsonDocument::fromJson(all.last().body).object();
+    }
+    static QString idOf(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toLower(); }
 
-    // Adds an on-site visitor row and returns it decoded.
-    VisitorRow addVisitor(const QString &name, const std::optional<QString> &host = {});
-    QJsonObject lastBody(Route route) const;
+    VisitorRow addVisitor(const QString &name) {
+        const QString at = QString("2026-03-04T08:%1:00Z").arg(visitors.size(), 2, 10, QChar('0'));
+        return VisitorRow::fromJson(keep(QJsonObject{{"visitor_name", name},
+                                                     {"host_name", QJsonValue()},
+                                                     {"answers", QJsonArray()},
+                                                     {"signed_in_at", at},
+                                                     {"device_name", "Lobby"}}));
+    }
 
 private:
-    FakeHttpServer::Reply answer(const FakeHttpServer::Request &request);
-    FakeHttpServer::Reply normalAnswer(Route route, const FakeHttpServer::Request &request);
-};
-
-// Runs a task to its end on the event loop and gives its result or rethrows its error
-// (QCoro::waitFor never returns from a task that throws). Throws after `timeoutMs`.
-template <typename T> struct TaskOutcome {
-    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> value{};
-    std::exception_ptr error;
-    bool done = false;
-};
-
-template <typename T>
-QCoro::Task<> runCapturing(QCoro::Task<T> task, std::shared_ptr<TaskOutcome<T>> outcome) {
-    try {
-        if constexpr (std::is_void_v<T>)
-            co_await task;
-        else
-            outcome->value.emplace(co_await task);
-    } catch (...) {
-        outcome->error = std::current_exception();
+    QJsonObject keep(QJsonObject row) {
+        row["id"] = idOf(QUuid::createUuid());
+        row["signed_out_at"] = row["list_name"] = QJsonValue();
+        visitors.prepend(row);
+        return row;
     }
-    outcome->done = true;
-}
+    static Reply rows(const QJsonArray &array, int status = 200) {
+        return Reply::json(status, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    }
+    Reply normalAnswer(const QString &route, const FakeHttpServer::Request &request) {
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        if (route == "GET visitors") {
+            QJsonArray onSite;
+            for (const QJsonObject &row : visitors)
+                if (row["signed_out_at"].isNull())
+                    onSite.append(row);
+            return rows(onSite);
+        }
+        if (route == "COUNT visitors") {
+            const QString from = request.query().queryItemValue("signed_in_at", QUrl::FullyDecoded);
+            const qint64 total = from.isEmpty()            ? counts.onSite
+                                 : from.contains("03-04T") ? counts.today
+                                                           : counts.thisWeek;
+            Reply reply = Reply::json(200, "[]");
+            reply.headers.append({"Content-Range", "0-0/" + QByteArray::number(total)});
+            return reply;
+        }
+        if (route == "POST visitors")
+            return rows({keep(body)}, 201);
+        if (route == "PATCH visitors") {
+            const QString id = request.query().queryItemValue("id").mid(3);
+            if (failingSignOuts.contains(id))
+                return Reply::json(500, R"({"message":"sign-out refused"})");
+            for (QJsonObject &row : visitors)
+                if (row["id"].toString() == id)
+                    row["signed_out_at"] = body["signed_out_at"];
+            return Reply::json(204, "");
+        }
+        std::optional<QJsonObject> &settings =
+            route.endsWith("kiosk_settings") ? kioskRow : notifyRow;
+        if (route.startsWith("GET") && route.endsWith("_settings"))
+            return rows(settings ? QJsonArray{*settings} : QJsonArray());
+        if (route.startsWith("POST") && route.endsWith("_settings")) {
+            settings = body;
+            return Reply::json(201, "");
+        }
+        return Reply::json(route == "PATCH invites" ? 204 : 404, "");
+    }
+};
 
-template <typename T> T waitTask(QCoro::Task<T> task, int timeoutMs = 15000) {
-    auto outcome = std::make_shared<TaskOutcome<T>>();
-    runCapturing(std::move(task), outcome);
-    if (!QTest::qWaitFor([&] { return outcome->done; }, timeoutMs))
-        throw std::runtime_error("the task did not finish in time");
-    if (outcome->error)
-        std::rethrow_exception(outcome->error);
-    if constexpr (!std::is_void_v<T>)
-        return std::move(*outcome->value);
+// Runs a task to its end, giving its result or rethrowing its error (QCoro::waitFor
+// never returns from a task that throws).
+template <typename T> T waitTask(QCoro::Task<T> task) {
+    std::exception_ptr error;
+    auto caught = [&error](QCoro::Task<T> inner) -> QCoro::Task<T> {
+        try {
+            co_return co_await std::move(inner);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if constexpr (!std::is_void_v<T>)
+            co_return T{};
+    };
+    const auto rethrow = [&error] {
+        if (error)
+            std::rethrow_exception(error);
+    };
+    if constexpr (std::is_void_v<T>) {
+        QCoro::waitFor(caught(std::move(task)));
+        rethrow();
+    } else {
+        T result = QCoro::waitFor(caught(std::move(task)));
+        rethrow();
+        return result;
+    }
 }
