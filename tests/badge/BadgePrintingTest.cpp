@@ -35,44 +35,30 @@ class BadgePrintingTest : public QObject {
         return m_outDir + '/' + BadgePrinter::jobTitle(name).replace(' ', '_') + ".pdf";
     }
 
-    static QString run(const QString &program, const QStringList &args, bool *ok = nullptr) {
-        QProcess process;
-        process.start(program, args);
-        const bool finished = process.waitForFinished(30000);
-        if (ok)
-            *ok =
-                finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
     // Waits until cups-pdf has written a complete PDF at `path`; returns its pdfinfo.
     QString waitForPdf(const QString &path) {
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 30000) {
-            bool ok = false;
-            const QString info = run("pdfinfo", {path}, &ok);
-            if (ok) {
+            QProcess pdfinfo;
+            pdfinfo.start("pdfinfo", {path});
+            if (pdfinfo.waitForFinished(30000) && pdfinfo.exitStatus() == QProcess::NormalExit &&
+                pdfinfo.exitCode() == 0) {
                 m_printed << path;
-                return info;
+                return QString::fromUtf8(pdfinfo.readAllStandardOutput());
             }
             QTest::qWait(200);
         }
         return {};
     }
 
-    // The single page's long and short side in millimetres, from pdfinfo's text.
-    static QSizeF pageMillimetres(const QString &info) {
+    // pdfinfo says one page of this size in millimetres, either way round.
+    static bool onePageOf(const QString &info, const QSizeF &mm) {
         const auto m = QRegularExpression(R"(Page size:\s+([0-9.]+) x ([0-9.]+) pts)").match(info);
-        if (!info.contains(QRegularExpression(R"(Pages:\s+1\n)")) || !m.hasMatch())
-            return {};
         const qreal w = m.captured(1).toDouble() * 25.4 / 72;
         const qreal h = m.captured(2).toDouble() * 25.4 / 72;
-        return {std::max(w, h), std::min(w, h)};
-    }
-
-    static bool near(const QSizeF &a, const QSizeF &b) {
-        return qAbs(a.width() - b.width()) < 0.5 && qAbs(a.height() - b.height()) < 0.5;
+        return info.contains(QRegularExpression(R"(Pages:\s+1\n)")) &&
+               qAbs(std::max(w, h) - mm.width()) < 0.5 && qAbs(std::min(w, h) - mm.height()) < 0.5;
     }
 
 private slots:
@@ -120,7 +106,7 @@ private slots:
         const QString info = waitForPdf(expectedFile(name));
         QVERIFY2(!info.isEmpty(),
                  qPrintable("no PDF named after the job title: " + expectedFile(name)));
-        QVERIFY2(near(pageMillimetres(info), millimetres), qPrintable(info));
+        QVERIFY2(onePageOf(info, millimetres), qPrintable(info));
     }
 
     // An empty printer name goes to the system default without asking.

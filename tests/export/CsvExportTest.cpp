@@ -18,7 +18,7 @@ QList<QStringList> readCsv(const QByteArray &bytes) {
          m = cell.match(text, at)) {
         rows.last() << m.captured(1).replace(R"("")", R"(")");
         if (m.captured(2) == "\r\n")
-            rows.append({});
+            rows.append(QStringList());
         at = m.capturedEnd();
         if (m.captured(2).isEmpty())
             return at == text.size() ? rows : QList<QStringList>{};

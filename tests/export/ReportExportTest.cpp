@@ -80,11 +80,10 @@ private slots:
         QVERIFY(pdf.startsWith("%PDF-"));
         const QString text = QString::fromLatin1(pdf);
         QCOMPARE(text.count(QRegularExpression(R"(/Type\s*/Page(?![a-zA-Z]))")), pages);
-        const QRegularExpression box(R"(/MediaBox\s*\[\s*([0-9. ]+?)\s*\])");
-        QStringList boxes;
-        for (auto it = box.globalMatch(text); it.hasNext();)
-            boxes << it.next().captured(1).simplified();
-        QCOMPARE(boxes, QStringList(pages, "0 0 612 792"));
+        QCOMPARE(text.count("/MediaBox"), pages);
+        QCOMPARE(text.count(QRegularExpression(
+                     R"(/MediaBox\s*\[\s*0\s+0\s+612(\.0*)?\s+792(\.0*)?\s*\])")),
+                 pages);
 
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             QSKIP("pdftotext (poppler-utils) is needed to read the report's text");

@@ -56,7 +56,7 @@ QMessageBox *openBox(QWidget *root, const char *name) {
 // Opens the walk-in sheet through the model, as the menu and toolbar do.
 SignInVisitorSheet *openWalkInSheet(DeskHarness &h) {
     h.model()->setSigningIn(true);
-    QTest::qWaitFor([&] { return h.find<SignInVisitorSheet>("signInSheet") != nullptr; });
+    (void)QTest::qWaitFor([&] { return h.find<SignInVisitorSheet>("signInSheet") != nullptr; });
     return h.find<SignInVisitorSheet>("signInSheet");
 }
 } // namespace

@@ -140,18 +140,15 @@ private:
             row["answers"] = body.value("answers");
             return json(201, QJsonArray{row});
         }
-        if (path == "/rest/v1/visitors" && r.method == "PATCH") {
-            if (failSignOutOf.contains(r.query().queryItemValue("id").mid(3)))
-                return json(500, QJsonObject{{"message", "That sign-out was refused."}});
-            patch(visitors, r, "signed_out_at");
-            return FakeHttpServer::Reply::json(204, {});
-        }
         if (path == "/rest/v1/kiosk_settings" && kioskSettings)
             return json(200, QJsonArray{*kioskSettings});
         if (path == "/rest/v1/invites" && r.method == "GET")
             return json(200, filtered(invites, r, "used_at"));
-        if (path == "/rest/v1/invites" && r.method == "PATCH") {
-            patch(invites, r, "used_at");
+        if (r.method == "PATCH") { // a sign-out, or an invite marked used
+            const bool visitor = path == "/rest/v1/visitors";
+            if (visitor && failSignOutOf.contains(r.query().queryItemValue("id").mid(3)))
+                return json(500, QJsonObject{{"message", "That sign-out was refused."}});
+            patch(visitor ? visitors : invites, r, visitor ? "signed_out_at" : "used_at");
             return FakeHttpServer::Reply::json(204, {});
         }
         // Anything else (notification settings, recover, logout) succeeds empty.
