@@ -21,10 +21,6 @@ class RowSecurityTest : public QObject {
                        .arg(QLatin1String(table), uuidText(owner));
         return runSql(*info, sql);
     }
-    int visitorsOf(const QUuid &owner) const {
-        return sqlCount(
-            *info, u"select count(*) from visitors where owner_id = '%1'"_s.arg(uuidText(owner)));
-    }
 
 private slots:
     void initTestCase() {
@@ -67,8 +63,6 @@ private slots:
             "0-0/20");
         row("read by the other's owner", "GET", "visitors?select=id&owner_id=eq.%B%", "",
             "count=exact", 200, "*/0");
-        row("read settings", "GET", "kiosk_settings?select=employees", "", "count=exact", 200,
-            "*/0");
         row("read invites", "GET", "invites?select=id", "", "count=exact", 200, "*/0");
         row("sign out the other's visitor", "PATCH", "visitors?id=eq.%BV%",
             R"({"signed_out_at":"2026-03-01T10:00:00Z"})", "return=minimal", 204);
@@ -115,7 +109,9 @@ private slots:
             QCOMPARE(QString::fromLatin1(reply.header("content-range")), contentRange);
         QCOMPARE(snapshotOf(bob.userId), before);
         // A refused request writes nothing at all, not even the caller's own part of it.
-        QCOMPARE(visitorsOf(alice.userId), 20);
+        QCOMPARE(sqlCount(*info, u"select count(*) from visitors where owner_id = '%1'"_s.arg(
+                                     uuidText(alice.userId))),
+                 20);
     }
 
     void deleteAccountRemovesOnlyTheCaller() {
@@ -140,7 +136,6 @@ private slots:
                                      .arg(uuidText(leaving.userId))),
                  0);
         QCOMPARE(snapshotOf(bob.userId), bobBefore);
-        QCOMPARE(visitorsOf(alice.userId), 20);
 
         QCOMPARE(refresh(*info, leaving.refreshToken).status, 400);
     }
