@@ -123,7 +123,7 @@ private slots:
         const HttpReply found = rest(*info, account.accessToken, "GET",
                                      u"visitors?select=visitor_name&visitor_name=eq."_s +
                                          QString::fromLatin1(QUrl::toPercentEncoding(name)));
-        QCOMPARE(found.json().array(), QJsonArray{QJsonObject{{u"visitor_name"_s, name}}});
+        QCOMPARE(found.json().array(), (QJsonArray{QJsonObject{{u"visitor_name"_s, name}}}));
         const HttpReply none = rest(*info, account.accessToken, "GET",
                                     u"visitors?select=id&visitor_name=eq.x'%20or%20'1'%3D'1"_s);
         QCOMPARE(none.body, QByteArray("[]"));

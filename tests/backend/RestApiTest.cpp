@@ -159,14 +159,14 @@ private slots:
         QCOMPARE(created.status, 201);
         QVERIFY(created.body.isEmpty());
         // Only the employees: the form and the place name stay.
-        QCOMPARE(upsert({{u"employees"_s, QJsonArray{"Bob", "Cy"}}}).status, 200);
+        QCOMPARE((upsert({{u"employees"_s, QJsonArray{"Bob", "Cy"}}}).status), 200);
         QCOMPARE(rest(*info, account.accessToken, "GET",
                       u"kiosk_settings?select=fields,employees,place_name"_s)
                      .json()
                      .array(),
-                 QJsonArray{QJsonObject{{u"fields"_s, fields},
-                                        {u"employees"_s, QJsonArray{"Bob", "Cy"}},
-                                        {u"place_name"_s, "HQ"}}});
+                 (QJsonArray{QJsonObject{{u"fields"_s, fields},
+                                         {u"employees"_s, QJsonArray{"Bob", "Cy"}},
+                                         {u"place_name"_s, "HQ"}}}));
     }
 };
 
