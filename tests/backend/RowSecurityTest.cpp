@@ -76,7 +76,8 @@ private slots:
             R"({"owner_id":"%B%","employees":["Mallory"]})",
             "resolution=merge-duplicates,return=minimal", 403);
         row("patch the other's alerts", "PATCH", "notification_settings?owner_id=eq.%B%",
-            R"({"office_webhook":"https://evil.x"})", "", 204);
+            // JSON "\/" for "/": moc takes "//" in a raw string for a comment.
+            R"({"office_webhook":"https:\/\/evil.x"})", "", 204);
         row("delete all invites", "DELETE", "invites", "", "", 204);
         // The website creates invites; the desk may not, not even its own.
         row("insert an invite", "POST", "invites",

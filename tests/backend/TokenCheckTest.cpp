@@ -141,7 +141,7 @@ private slots:
         if (!key.isEmpty())
             headers.append({"apikey", key});
         const HttpReply reply = sendRequest(
-            method, QUrl(info->url.toString() + QLatin1Char('/') + path), "{}", headers);
+            "POST", QUrl(info->url.toString() + QLatin1Char('/') + path), "{}", headers);
         QCOMPARE(reply.status, 401);
         QCOMPARE(reply.json().object(), (QJsonObject{{u"message"_s, message}}));
         // The account survived the unauthorised delete_account call.
