@@ -12,236 +12,133 @@ class RowSecurityTest : public QObject {
     TestAccount alice, bob;
     QString bobVisitor, bobInvite;
 
-    // What Bob's rows look like, read directly: any change shows up here.
-    QString bobSnapshot() const {
-        const QString owner = uuidText(bob.userId);
-        return runSql(
-            *info,
-            QStringLiteral("select (select string_agg(v::text, '|' order by id) from visitors v "
-                           "where owner_id = '%1') || "
-                           "(select coalesce(string_agg(k::text, '|'), '') from kiosk_settings k "
-                           "where owner_id = '%1') || "
-                           "(select coalesce(string_agg(n::text, '|'), '') from "
-                           "notification_settings n where owner_id = '%1') || "
-                           "(select string_agg(i::text, '|') from invites i where owner_id = '%1')")
-                .arg(owner));
+    // Bob's rows in every table, read directly: any change shows up here.
+    QString snapshotOf(const QUuid &owner) const {
+        QString sql = u"select ''"_s;
+        for (const char *table : {"visitors", "kiosk_settings", "notification_settings", "invites"})
+            sql += QStringLiteral(" || (select coalesce(string_agg(t::text, '|' order by t::text), "
+                                  "'-') from %1 t where owner_id = '%2')")
+                       .arg(QLatin1String(table), uuidText(owner));
+        return runSql(*info, sql);
     }
 
 private slots:
     void initTestCase() {
         if (!info)
             return;
-        alice = createTestAccount(*info, QStringLiteral("Alice"));
-        bob = createTestAccount(*info, QStringLiteral("Bob"));
+        alice = createTestAccount(*info, u"Alice"_s);
+        bob = createTestAccount(*info, u"Bob"_s);
         seedVisitors(*info, alice.userId, 20, 2);
         seedVisitors(*info, bob.userId, 30, 3);
+        const QString b = uuidText(bob.userId);
         bobVisitor =
-            runSql(*info, QStringLiteral("select id from visitors where owner_id = '%1' limit 1")
-                              .arg(uuidText(bob.userId)));
-        bobInvite =
-            runSql(*info, QStringLiteral(
-                              "insert into invites (owner_id, token, visitor_name, visitor_email) "
-                              "values ('%1', 'bob-invite-token-0123456789', 'Guest', "
-                              "'guest@example.com') returning id")
-                              .arg(uuidText(bob.userId)));
-        runSql(*info,
-               QStringLiteral(
-                   "insert into kiosk_settings (owner_id, employees) values ('%1', '[\"Bob\"]');"
-                   "insert into notification_settings (owner_id, office_webhook) values ('%1', "
-                   "'https://bob.example.com');")
-                   .arg(uuidText(bob.userId)));
+            runSql(*info, u"select id from visitors where owner_id = '%1' limit 1"_s.arg(b));
+        bobInvite = runSql(*info, QStringLiteral("insert into invites (owner_id, token, "
+                                                 "visitor_name, visitor_email) values ('%1', "
+                                                 "'bob-invite-token-0123456789', 'Guest', "
+                                                 "'guest@example.com') returning id")
+                                      .arg(b));
+        runSql(*info, QStringLiteral("insert into kiosk_settings (owner_id, employees) values "
+                                     "('%1', '[\"Bob\"]'); insert into notification_settings "
+                                     "(owner_id, office_webhook) values ('%1', 'https://b.x');")
+                          .arg(b));
     }
 
-    void readsSeeOnlyTheirOwnRows_data() {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("contentRange");
-        QTest::newRow("everything") << "visitors?select=id&limit=1"
-                                    << "0-0/20";
-        QTest::newRow("the other's row by id") << "visitors?select=id&id=eq.%BOBVISITOR%"
-                                               << "*/0";
-        QTest::newRow("the other's owner id") << "visitors?select=id&owner_id=eq.%BOB%"
-                                              << "*/0";
-        QTest::newRow("not my owner id") << "visitors?select=id&owner_id=neq.%ALICE%"
-                                         << "*/0";
-        QTest::newRow("on site") << "visitors?select=id&limit=1&signed_out_at=is.null"
-                                 << "0-0/2";
-        QTest::newRow("the other's settings") << "kiosk_settings?select=employees"
-                                              << "*/0";
-        QTest::newRow("the other's alerts") << "notification_settings?select=office_webhook"
-                                            << "*/0";
-        QTest::newRow("the other's invites") << "invites?select=id"
-                                             << "*/0";
-        QTest::newRow("the other's invite by id") << "invites?select=id&id=eq.%BOBINVITE%"
-                                                  << "*/0";
-    }
-    void readsSeeOnlyTheirOwnRows() {
-        GW_REQUIRE_BACKEND(info);
-        QFETCH(QString, query);
-        QFETCH(QString, contentRange);
-        query.replace(QStringLiteral("%BOBVISITOR%"), bobVisitor)
-            .replace(QStringLiteral("%BOBINVITE%"), bobInvite)
-            .replace(QStringLiteral("%BOB%"), uuidText(bob.userId))
-            .replace(QStringLiteral("%ALICE%"), uuidText(alice.userId));
-        const HttpReply reply = rest(*info, alice.accessToken, "GET", query, {}, "count=exact");
-        QVERIFY2(reply.status == 200 || reply.status == 206, reply.body.constData());
-        QCOMPARE(QString::fromLatin1(reply.header("content-range")), contentRange);
-        for (const auto &row : reply.json().array())
-            QVERIFY(row.toObject().value(QStringLiteral("id")).toString() != bobVisitor);
-    }
-
-    void writesCannotReachTheOtherAccount_data() {
+    // Alice's requests. Rows of Bob's are filtered out (empty reads, 204 writes matching
+    // nothing); rows that would become Bob's are refused whole (403).
+    void otherAccountIsOutOfReach_data() {
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("body");
         QTest::addColumn<QByteArray>("prefer");
         QTest::addColumn<int>("status");
-        // Rows filtered out by the policies are simply not matched (204); rows that would
-        // belong to the other account are refused (403).
-        QTest::newRow("sign out the other's visitor")
-            << QByteArray("PATCH") << "visitors?id=eq.%BOBVISITOR%"
-            << QByteArray("{\"signed_out_at\":\"2026-03-01T10:00:00Z\"}")
-            << QByteArray("return=minimal") << 204;
-        QTest::newRow("rename everything")
-            << QByteArray("PATCH") << "visitors" << QByteArray("{\"visitor_name\":\"Mallory\"}")
-            << QByteArray() << 204;
-        QTest::newRow("hand my rows to the other")
-            << QByteArray("PATCH") << "visitors" << QByteArray("{\"owner_id\":\"%BOB%\"}")
-            << QByteArray() << 403;
-        QTest::newRow("delete the other's visitor")
-            << QByteArray("DELETE") << "visitors?id=eq.%BOBVISITOR%" << QByteArray() << QByteArray()
-            << 204;
-        QTest::newRow("insert for the other")
-            << QByteArray("POST") << "visitors"
-            << QByteArray("{\"owner_id\":\"%BOB%\",\"visitor_name\":\"Planted\",\"signed_in_at\":"
-                          "\"2026-03-01T10:00:00Z\"}")
-            << QByteArray() << 403;
-        QTest::newRow("insert many, one for the other")
-            << QByteArray("POST") << "visitors"
-            << QByteArray("[{\"owner_id\":\"%ALICE%\",\"visitor_name\":\"Mine\"},{\"owner_id\":\"%"
-                          "BOB%\",\"visitor_name\":\"Planted\"}]")
-            << QByteArray() << 403;
-        QTest::newRow("upsert the other's settings")
-            << QByteArray("POST") << "kiosk_settings?on_conflict=owner_id"
-            << QByteArray("{\"owner_id\":\"%BOB%\",\"employees\":[\"Mallory\"]}")
-            << QByteArray("resolution=merge-duplicates,return=minimal") << 403;
-        QTest::newRow("upsert the other's alerts")
-            << QByteArray("POST") << "notification_settings?on_conflict=owner_id"
-            << QByteArray(
-                   "{\"owner_id\":\"%BOB%\",\"office_webhook\":\"https://evil.example.com\"}")
-            << QByteArray("resolution=merge-duplicates,return=minimal") << 403;
-        QTest::newRow("patch the other's settings")
-            << QByteArray("PATCH") << "kiosk_settings?owner_id=eq.%BOB%"
-            << QByteArray("{\"employees\":[]}") << QByteArray() << 204;
-        QTest::newRow("mark the other's invite used")
-            << QByteArray("PATCH") << "invites?id=eq.%BOBINVITE%"
-            << QByteArray("{\"used_at\":\"2026-03-01T10:00:00Z\"}") << QByteArray("return=minimal")
-            << 204;
-        QTest::newRow("cancel the other's invite")
-            << QByteArray("DELETE") << "invites?id=eq.%BOBINVITE%" << QByteArray() << QByteArray()
-            << 204;
-        QTest::newRow("delete all invites")
-            << QByteArray("DELETE") << "invites" << QByteArray() << QByteArray() << 204;
-        QTest::newRow("representation of the other's rows")
-            << QByteArray("PATCH") << "visitors?owner_id=eq.%BOB%"
-            << QByteArray("{\"host_name\":\"x\"}") << QByteArray("return=representation") << 200;
+        QTest::addColumn<QString>("contentRange"); // of reads
+        auto row = [](const char *name, const char *method, const char *path, const char *body,
+                      const char *prefer, int status, const char *range = "") {
+            QTest::newRow(name) << QByteArray(method) << QString::fromUtf8(path)
+                                << QString::fromUtf8(body) << QByteArray(prefer) << status
+                                << QString::fromUtf8(range);
+        };
+        row("read everything", "GET", "visitors?select=id&limit=1", "", "count=exact", 206,
+            "0-0/20");
+        row("read by the other's owner", "GET", "visitors?select=id&owner_id=eq.%B%", "",
+            "count=exact", 200, "*/0");
+        row("read invites", "GET", "invites?select=id", "", "count=exact", 200, "*/0");
+        row("sign out the other's visitor", "PATCH", "visitors?id=eq.%BV%",
+            R"({"signed_out_at":"2026-03-01T10:00:00Z"})", "return=minimal", 204);
+        row("rename everything", "PATCH", "visitors", R"({"visitor_name":"Mallory"})", "", 204);
+        row("hand my rows over", "PATCH", "visitors", R"({"owner_id":"%B%"})", "", 403);
+        row("delete the other's visitor", "DELETE", "visitors?id=eq.%BV%", "", "", 204);
+        row("insert many, one for the other", "POST", "visitors",
+            R"([{"owner_id":"%A%","visitor_name":"Mine"},{"owner_id":"%B%","visitor_name":"P"}])",
+            "", 403);
+        row("upsert the other's settings", "POST", "kiosk_settings?on_conflict=owner_id",
+            R"({"owner_id":"%B%","employees":["Mallory"]})",
+            "resolution=merge-duplicates,return=minimal", 403);
+        row("patch the other's alerts", "PATCH", "notification_settings?owner_id=eq.%B%",
+            // JSON "\/" for "/": moc takes "//" in a raw string for a comment.
+            R"({"office_webhook":"https:\/\/evil.x"})", "", 204);
+        row("delete all invites", "DELETE", "invites", "", "", 204);
+        // The website creates invites; the desk may not, not even its own.
+        row("insert an invite", "POST", "invites",
+            R"({"token":"made-up-token-made-up-token","visitor_name":"Eve","visitor_email":"e@x.io"})",
+            "", 403);
+        row("delete_account for the other", "POST", "rpc/delete_account", R"({"user_id":"%B%"})",
+            "", 404);
     }
-    void writesCannotReachTheOtherAccount() {
+    void otherAccountIsOutOfReach() {
         GW_REQUIRE_BACKEND(info);
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
-        QFETCH(QByteArray, body);
+        QFETCH(QString, body);
         QFETCH(QByteArray, prefer);
         QFETCH(int, status);
+        QFETCH(QString, contentRange);
         auto fill = [this](QString s) {
-            return s.replace(QStringLiteral("%BOBVISITOR%"), bobVisitor)
-                .replace(QStringLiteral("%BOBINVITE%"), bobInvite)
-                .replace(QStringLiteral("%BOB%"), uuidText(bob.userId))
-                .replace(QStringLiteral("%ALICE%"), uuidText(alice.userId));
+            return s.replace(u"%BV%"_s, bobVisitor)
+                .replace(u"%BI%"_s, bobInvite)
+                .replace(u"%B%"_s, uuidText(bob.userId))
+                .replace(u"%A%"_s, uuidText(alice.userId));
         };
-        const QString before = bobSnapshot();
-        const int aliceRows =
-            sqlCount(*info, QStringLiteral("select count(*) from visitors where owner_id = '%1'")
-                                .arg(uuidText(alice.userId)));
-        const HttpReply reply = rest(*info, alice.accessToken, method, fill(path),
-                                     fill(QString::fromUtf8(body)).toUtf8(), prefer);
-        QCOMPARE(reply.status, status);
+        const QString before = snapshotOf(bob.userId);
+        const HttpReply reply =
+            rest(*info, alice.accessToken, method, fill(path), fill(body).toUtf8(), prefer);
+        QVERIFY2(reply.status == status, reply.body.constData());
         if (status == 403)
-            QCOMPARE(reply.json().object().value(QStringLiteral("code")).toString(),
-                     QStringLiteral("42501"));
-        if (status == 200)
-            QCOMPARE(reply.json().array().size(), 0);
-        QCOMPARE(bobSnapshot(), before);
+            QCOMPARE(field(reply, "code"), u"42501"_s);
+        if (!contentRange.isEmpty())
+            QCOMPARE(QString::fromLatin1(reply.header("content-range")), contentRange);
+        QCOMPARE(snapshotOf(bob.userId), before);
         // A refused request writes nothing at all, not even the caller's own part of it.
-        if (status == 403)
-            QCOMPARE(sqlCount(*info,
-                              QStringLiteral("select count(*) from visitors where owner_id = '%1'")
-                                  .arg(uuidText(alice.userId))),
-                     aliceRows);
+        QCOMPARE(sqlCount(*info, u"select count(*) from visitors where owner_id = '%1'"_s.arg(
+                                     uuidText(alice.userId))),
+                 20);
     }
 
     void deleteAccountRemovesOnlyTheCaller() {
         GW_REQUIRE_BACKEND(info);
-        const TestAccount leaving = createTestAccount(*info, QStringLiteral("Leaving"));
+        const TestAccount leaving = createTestAccount(*info, u"Leaving"_s);
         seedVisitors(*info, leaving.userId, 15, 1);
-        const QString owner = uuidText(leaving.userId);
         runSql(*info, QStringLiteral(
                           "insert into kiosk_settings (owner_id) values ('%1');"
                           "insert into notification_settings (owner_id) values ('%1');"
                           "insert into invites (owner_id, token, visitor_name, visitor_email) "
                           "values ('%1', 'leaving-token-0123456789abcdef', 'G', 'g@example.com');")
-                          .arg(owner));
-        const QString before = bobSnapshot();
+                          .arg(uuidText(leaving.userId)));
+        const QString bobBefore = snapshotOf(bob.userId);
 
         const HttpReply reply =
-            rest(*info, leaving.accessToken, "POST", QStringLiteral("rpc/delete_account"), "{}");
+            rest(*info, leaving.accessToken, "POST", u"rpc/delete_account"_s, "{}");
         QCOMPARE(reply.status, 204);
-        QVERIFY(reply.body.isEmpty());
-
-        for (const char *table : {"visitors", "kiosk_settings", "notification_settings", "invites"})
-            QCOMPARE(sqlCount(*info, QStringLiteral("select count(*) from %1 where owner_id = '%2'")
-                                         .arg(QString::fromLatin1(table), owner)),
-                     0);
-        QCOMPARE(
-            sqlCount(*info,
-                     QStringLiteral("select count(*) from auth.users where id = '%1'").arg(owner)),
-            0);
-        QCOMPARE(sqlCount(*info,
-                          QStringLiteral("select count(*) from auth.sessions where user_id = '%1'")
-                              .arg(owner)),
+        QCOMPARE(snapshotOf(leaving.userId), u"----"_s);
+        QCOMPARE(sqlCount(*info, QStringLiteral("select (select count(*) from auth.users where id "
+                                                "= '%1') + (select count(*) from auth.sessions "
+                                                "where user_id = '%1')")
+                                     .arg(uuidText(leaving.userId))),
                  0);
-        QCOMPARE(bobSnapshot(), before);
-        QCOMPARE(
-            sqlCount(*info, QStringLiteral("select count(*) from visitors where owner_id = '%1'")
-                                .arg(uuidText(alice.userId))),
-            20);
+        QCOMPARE(snapshotOf(bob.userId), bobBefore);
 
         QCOMPARE(refresh(*info, leaving.refreshToken).status, 400);
-        QCOMPARE(signIn(*info, leaving.email, leaving.password).status, 400);
-        // Its token is still well-formed until it expires, but there is nothing left to
-        // see, and nothing can be created for the removed account.
-        QCOMPARE(rest(*info, leaving.accessToken, "GET", QStringLiteral("visitors?select=id")).body,
-                 QByteArray("[]"));
-        const HttpReply orphan =
-            rest(*info, leaving.accessToken, "POST", QStringLiteral("visitors"),
-                 compact(QJsonObject{{QStringLiteral("visitor_name"), QStringLiteral("Ghost")}}));
-        QCOMPARE(orphan.status, 409);
-    }
-
-    void unknownFunctionsAreNotFound() {
-        GW_REQUIRE_BACKEND(info);
-        const HttpReply other = rest(*info, alice.accessToken, "POST",
-                                     QStringLiteral("rpc/visitors_set_search_text"), "{}");
-        QCOMPARE(other.status, 404);
-        QCOMPARE(other.json().object().value(QStringLiteral("code")).toString(),
-                 QStringLiteral("PGRST202"));
-        const HttpReply withArgument =
-            rest(*info, alice.accessToken, "POST", QStringLiteral("rpc/delete_account"),
-                 compact(QJsonObject{{QStringLiteral("user_id"), uuidText(bob.userId)}}));
-        QCOMPARE(withArgument.status, 404);
-        QCOMPARE(sqlCount(*info,
-                          QStringLiteral("select count(*) from auth.users where id in ('%1', '%2')")
-                              .arg(uuidText(alice.userId), uuidText(bob.userId))),
-                 2);
     }
 };
 
