@@ -217,9 +217,6 @@ private slots:
     void inviteApiRoundTrip() {
         if (!inviteApi)
             QSKIP("This backend does not serve the website's invite API.");
-        const auto refused = runTask(client->createInvite(NewInvite{})); // no address, no name
-        QCOMPARE(refused.errorAs<CloudError>().value_or(CloudError::signedOut()).kind(),
-                 CloudError::Kind::server);
         QVERIFY(runTask(client->createInvite(
                             {{{0, "Ada"}}, "ada@example.com", "2026-03-04", "14:30", "Bring ID"}))
                     .ok());
