@@ -1,0 +1,124 @@
+#pragma once
+
+#include "cloud/Cancellation.h"
+#include "model/Records.h"
+
+#include <QObject>
+#include <QPointer>
+#include <chrono>
+#include <optional>
+#include <qcoro/qcorotask.h>
+
+class BadgePrinter;
+class CloudClient;
+class QNetworkAccessManager;
+class QSettings;
+enum class BadgePrintResult;
+
+// The desk's one observable state object: the account's form and host list, the alert
+// settings, who is on site, the Today counters and the banner error. Polls the backend
+// while a session exists. Lives on the main thread; every setter notifies only on change.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool hasSavedForm READ hasSavedForm NOTIFY hasSavedFormChanged)
+    Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
+    Q_PROPERTY(qint64 visitorRevision READ visitorRevision NOTIFY visitorRevisionChanged)
+    Q_PROPERTY(bool isSigningIn READ isSigningIn WRITE setSigningIn NOTIFY isSigningInChanged)
+    Q_PROPERTY(bool isInviting READ isInviting WRITE setInviting NOTIFY isInvitingChanged)
+
+public:
+    // `preferences` receives the last notification outcome; `network` carries alerts.
+    AppModel(CloudClient *cloud, BadgePrinter *printer, QSettings *preferences,
+             QObject *parent = nullptr);
+    ~AppModel() override;
+
+    CloudClient *cloud() const { return m_cloud; }
+    BadgePrinter *printer() const { return m_printer; }
+
+    const KioskSettings &settings() const { return m_settings; }
+    const NotificationSettings &notifications() const { return m_notifications; }
+    bool hasSavedForm() const { return m_hasSavedForm; }
+    const QList<VisitorRow> &onSite() const { return m_onSite; }
+    const DeskCounts &counts() const { return m_counts; }
+    std::optional<QDateTime> lastRefresh() const { return m_lastRefresh; }
+    const std::optional<QString> &error() const { return m_error; }
+    QString errorText() const { return m_error.value_or(QString()); }
+    qint64 visitorRevision() const { return m_visitorRevision; }
+    bool isSigningIn() const { return m_isSigningIn; }
+    bool isInviting() const { return m_isInviting; }
+    void setSigningIn(bool value);
+    void setInviting(bool value);
+
+    // Tests shorten the poll and pin the clock; the app polls every 15 seconds.
+    void setPollInterval(std::chrono::milliseconds interval) { m_pollInterval = interval; }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    const Clock &clock() const { return m_clock; }
+    bool isPolling() const { return m_poller.has_value(); }
+
+    // Lifecycle.
+    void start();
+    void reset();
+    QCoro::Task<void> loadSettings(CancellationToken cancel = {});
+    QCoro::Task<void> refresh(CancellationToken cancel = {});
+    void report(const QString &message);
+
+    // Sign-in and sign-out.
+    static VisitorDraft draftFromInvite(const Invite &invite);
+    static std::optional<QString> problem(const VisitorDraft &draft, const QList<KioskField> &fields);
+    QCoro::Task<BadgePrintResult> signIn(VisitorDraft draft, std::optional<Invite> invite);
+    QCoro::Task<void> signOut(VisitorRow row);
+    QCoro::Task<int> signOutEveryone();
+    // The name this computer shows to people; "Desk" when the system has none.
+    static QString deviceName();
+
+    // Settings, employees and the form.
+    static KioskSettings cleanedForm(const KioskSettings &form);
+    QCoro::Task<void> saveForm(KioskSettings form);
+    QCoro::Task<void> saveNotifications(NotificationSettings notifications);
+    QCoro::Task<void> saveEmployee(std::optional<QString> oldName, std::optional<QString> newName,
+                                   QString webhook);
+
+signals:
+    void settingsChanged();
+    void notificationsChanged();
+    void hasSavedFormChanged();
+    void onSiteChanged();
+    void countsChanged();
+    void lastRefreshChanged();
+    void errorChanged();
+    void visitorRevisionChanged();
+    void isSigningInChanged();
+    void isInvitingChanged();
+
+private:
+    struct Poller {
+        CancellationSource cancel;
+    };
+    void setSettings(const KioskSettings &value);
+    void setNotifications(const NotificationSettings &value);
+    void setHasSavedForm(bool value);
+    void setOnSite(const QList<VisitorRow> &value);
+    void setCounts(const DeskCounts &value);
+    void setLastRefresh(const std::optional<QDateTime> &value);
+    void setError(const std::optional<QString> &value);
+    QCoro::Task<void> poll(CancellationToken cancel);
+    void notifyHosts(int event, const VisitorRow &row);
+
+    CloudClient *m_cloud;
+    BadgePrinter *m_printer;
+    QSettings *m_preferences;
+    KioskSettings m_settings = KioskSettings::defaults();
+    NotificationSettings m_notifications = NotificationSettings::defaults();
+    bool m_hasSavedForm = false;
+    QList<VisitorRow> m_onSite;
+    DeskCounts m_counts;
+    std::optional<QDateTime> m_lastRefresh;
+    std::optional<QString> m_error;
+    qint64 m_visitorRevision = 0;
+    bool m_isSigningIn = false;
+    bool m_isInviting = false;
+    std::optional<Poller> m_poller;
+    QMetaObject::Connection m_activeObserver;
+    std::chrono::milliseconds m_pollInterval{15000};
+    Clock m_clock;
+};
