@@ -268,7 +268,7 @@ void WebsitePages::install(httplib::Server &server) {
     server.Get("/", guarded(&WebsitePages::callbackPage));
     server.Get("/auth/callback", guarded(&WebsitePages::callbackPage));
     server.Post("/auth/callback", guarded(&WebsitePages::setPassword));
-    server.Get(R"(/i/([^/]*))", guarded(&WebsitePages::invitePage));
+    server.Get(R"(/i/(.*))", guarded(&WebsitePages::invitePage));
     server.Get("/dashboard", guarded(&WebsitePages::dashboardPage));
     server.Get("/support", guarded(&WebsitePages::supportPage));
     server.Get("/privacy", guarded(&WebsitePages::privacyPage));
@@ -301,7 +301,7 @@ void WebsitePages::invitePage(const httplib::Request &req, httplib::Response &re
         const auto rows = tx.exec(
             "SELECT i.visitor_name, i.visit_date::text, i.visit_time, i.note, k.place_name, "
             "to_char(i.used_at, 'FMDay, FMMonth FMDD, YYYY'), "
-            "i.used_at IS NULL AND i.visit_date < current_date "
+            "coalesce(i.used_at IS NULL AND i.visit_date < current_date, false) "
             "FROM public.invites i LEFT JOIN public.kiosk_settings k ON k.owner_id = i.owner_id "
             "WHERE i.token = $1",
             token);
