@@ -231,11 +231,11 @@ void RestApi::insert(const httplib::Request &req, httplib::Response &res, const 
     const bool upsert =
         !query.onConflict.empty() && prefer.resolution != rest::Prefer::Resolution::None;
     Outcome outcome;
-    if (!body.empty())
+    if (body.is_array() && body.empty())
+        outcome.body = "[]"; // nothing to insert
+    else
         outcome = execute(
             caller, rest::buildInsert(query, columns, payload, prefer.resolution, returnRows));
-    else
-        outcome.body = "[]";
 
     int status = 201;
     if (upsert && prefer.resolution == rest::Prefer::Resolution::MergeDuplicates &&

@@ -370,13 +370,15 @@ Statement buildInsert(const Query &query, const std::vector<std::string> &column
     Statement statement;
     Builder b(statement);
     const std::string body = b.param(payload);
-    std::string sql = "WITH pgrst_source AS (INSERT INTO " + tableName(query) + " AS pgrst_t (" +
-                      columnList(columns, "") + ") SELECT " + columnList(columns, "pgrst_body.") +
+    // An object without keys is a row of defaults: no column list at all.
+    std::string sql = "WITH pgrst_source AS (INSERT INTO " + tableName(query) + " AS pgrst_t" +
+                      (columns.empty() ? std::string() : " (" + columnList(columns, "") + ")") +
+                      " SELECT " + columnList(columns, "pgrst_body.") +
                       " FROM json_populate_recordset(NULL::" + tableName(query) + ", " + body +
                       "::json) AS pgrst_body";
     if (!query.onConflict.empty() && resolution != Prefer::Resolution::None) {
         sql += " ON CONFLICT (" + columnList(query.onConflict, "") + ")";
-        if (resolution == Prefer::Resolution::IgnoreDuplicates) {
+        if (resolution == Prefer::Resolution::IgnoreDuplicates || columns.empty()) {
             sql += " DO NOTHING";
         } else {
             sql += " DO UPDATE SET ";

@@ -38,7 +38,9 @@ begin
     new.visitor_name,
     new.host_name,
     (select string_agg(answer ->> 'value', ' ')
-       from jsonb_array_elements(new.answers) as answer
+       -- Anything but an array is left to the check constraint to refuse.
+       from jsonb_array_elements(case jsonb_typeof(new.answers) when 'array' then new.answers
+                                                                else '[]' end) as answer
       where jsonb_typeof(answer) = 'object')));
   return new;
 end
