@@ -36,8 +36,8 @@ class InviteApiTest : public QObject {
 private slots:
     void createsTheInviteForTheCallerAndMailsIt() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount owner = createTestAccount(*info);
-        const TestAccount other = createTestAccount(*info);
+        const TestAccount owner = newAccount(*info);
+        const TestAccount other = newAccount(*info);
         QCOMPARE(saveForm(*info, owner,
                           {field(0, QStringLiteral("Full name")), field(1, QStringLiteral("Email")),
                            field(3, QStringLiteral("Company"))},
@@ -99,7 +99,7 @@ private slots:
 
     void usesTheDefaultFormWithoutASavedOne() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount owner = createTestAccount(*info);
+        const TestAccount owner = newAccount(*info);
         const QString email = freshAddress();
         const HttpReply reply =
             api(*info, owner.accessToken, QStringLiteral("/api/invites"),
@@ -212,7 +212,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
 
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         const QString email = freshAddress();
         body.replace("@EMAIL@", email.toUtf8());
         QString token = account.accessToken;
@@ -247,7 +247,7 @@ private slots:
     // several code points (an accent typed as a combining mark, a flag) count once.
     void countsCharactersAsPeopleSeeThem() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         const QString accented = QStringLiteral("e\u0301"); // é as two code points
         const QString flag = QString::fromUtf8("\xf0\x9f\x87\xb3\xf0\x9f\x87\xb4"); // two more
         QString note;
@@ -278,7 +278,7 @@ private slots:
 
     void refusesABodyOverOneMebibyte() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         const QByteArray body =
             compact({{QStringLiteral("answers"), QJsonArray{answer(0, "Kim")}},
                      {QStringLiteral("email"), freshAddress()},
@@ -292,8 +292,8 @@ private slots:
 
     void resendsOnlyTheCallersWaitingInvites() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount owner = createTestAccount(*info);
-        const TestAccount other = createTestAccount(*info);
+        const TestAccount owner = newAccount(*info);
+        const TestAccount other = newAccount(*info);
         const QString email = freshAddress();
         const QJsonObject invite = create(owner, email);
         const QString id = invite.value(QStringLiteral("id")).toString();

@@ -78,7 +78,7 @@ class WebsitePagesTest : public QObject {
 private slots:
     void invitationPageShowsTheInviteAndItsCode() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         QCOMPARE(saveForm(*info, account, {field(0, QStringLiteral("Name"))},
                           QStringLiteral("Harbor & Sons"))
                      .status,
@@ -114,7 +114,7 @@ private slots:
 
     void pastAndUsedInvitationsSayso() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         const QJsonObject invite =
             createInvite(account, {{QStringLiteral("visit_date"), QStringLiteral("2020-02-29")}});
         const QString path = QStringLiteral("/i/") + invite.value("token").toString();
@@ -137,7 +137,7 @@ private slots:
 
     void unknownAndCancelledInvitationsAreNotFound() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         const QJsonObject invite = createInvite(account);
         const QString path = QStringLiteral("/i/") + invite.value("token").toString();
         QCOMPARE(page(path).status, 200);
@@ -215,7 +215,7 @@ private slots:
 
     void passwordResetThroughTheCallbackPage() {
         GW_WEBSITE_NEEDS_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
+        const TestAccount account = newAccount(*info);
         const QString callback =
             info->url.toString() + QStringLiteral("/auth/callback?next=/reset-password");
         // The request the desk's "Forgot password?" sends.

@@ -32,6 +32,16 @@ inline QString uuidText(const QUuid &id) {
     return id.toString(QUuid::WithoutBraces);
 }
 
+// A fresh signed-in account; a failed sign-up is reported with the server's answer.
+inline TestAccount newAccount(const BackendInfo &info) {
+    try {
+        return createTestAccount(info);
+    } catch (const BackendFixtureError &e) {
+        qWarning("%s", e.what());
+        throw;
+    }
+}
+
 inline QUrl siteUrl(const BackendInfo &info, const QString &path) {
     return QUrl(info.url.toString(QUrl::StripTrailingSlash) + path);
 }
