@@ -4,7 +4,7 @@
 // the server and the data; see there.
 //
 //   bench_backend --info INFO.json [--pgbench PATH] [--desks 100] [--seconds 10]
-//                 [--rate 2000] [--pgbench-clients 4]
+//                 [--rate 2000] [--pgbench-clients 4] [--keep-scripts DIR]
 //
 // Only loopback servers are accepted, and every phase is bounded in time and requests.
 
@@ -61,6 +61,7 @@ struct Options {
     int seconds = 10;
     double rate = 2000;
     int pgbenchClients = 4;
+    std::string keepScripts; // folder to leave the pgbench scripts in, with a command line
 };
 
 struct Server {
@@ -585,12 +586,14 @@ Options parseOptions(int argc, char **argv) {
             o.rate = std::clamp(std::stod(next()), 1.0, 100000.0);
         else if (arg == "--pgbench-clients")
             o.pgbenchClients = std::clamp(std::stoi(next()), 1, 64);
+        else if (arg == "--keep-scripts")
+            o.keepScripts = next();
         else
             fail("unknown option " + arg);
     }
     if (o.info.empty())
         fail("usage: bench_backend --info INFO.json [--pgbench PATH] [--desks N] [--seconds S] "
-             "[--rate R] [--pgbench-clients C]");
+             "[--rate R] [--pgbench-clients C] [--keep-scripts DIR]");
     return o;
 }
 
@@ -718,8 +721,10 @@ int main(int argc, char **argv) {
             fail("the access token does not carry the expected user id");
         std::vector<std::string> defines = {"cprefix=" + claims.substr(0, subAt + 24),
                                             "csuffix=" + claims.substr(subAt + firstUser.size())};
-        const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                             ("greetwell-bench-" + std::to_string(getpid()));
+        const std::filesystem::path folder =
+            options.keepScripts.empty() ? std::filesystem::temp_directory_path() /
+                                              ("greetwell-bench-" + std::to_string(getpid()))
+                                        : std::filesystem::path(options.keepScripts);
         std::filesystem::create_directories(folder);
         const auto transaction = [](const std::string &sql) {
             return "\\startpipeline\nBEGIN;\nSELECT set_config('role', 'authenticated', true), "
@@ -747,7 +752,26 @@ int main(int argc, char **argv) {
         single.pgbenchClients = 1;
         const PgbenchResult pgExport = runPgbench(single, exportScript, defines, server.serverDsn,
                                                   std::min(options.seconds, 5));
-        std::filesystem::remove_all(folder);
+        if (options.keepScripts.empty()) {
+            std::filesystem::remove_all(folder);
+        } else {
+            // The same pgbench run, to repeat by hand while the data is still there.
+            const auto quote = [](std::string text) {
+                for (size_t at = text.find('\''); at != std::string::npos;
+                     at = text.find('\'', at + 4))
+                    text.replace(at, 1, "'\\''");
+                return "'" + text + "'";
+            };
+            std::ofstream command(folder / "pgbench.sh");
+            command << "#!/bin/sh\n# pgbench.sh -f SCRIPT [more pgbench options]\nexec "
+                    << quote(options.pgbench) << " -n -M prepared";
+            for (const auto &d : defines)
+                command << " -D " << quote(d);
+            command << " \"$@\" " << quote(server.serverDsn) << "\n";
+            command.close();
+            std::filesystem::permissions(folder / "pgbench.sh", std::filesystem::perms::owner_exec,
+                                         std::filesystem::perm_options::add);
+        }
 
         const double pgQueries = pgPoll.tps * 4;
         std::cout << "pgbench, the same poll SQL under the same role and claims ("
