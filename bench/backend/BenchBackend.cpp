@@ -4,7 +4,7 @@
 // the server and the data; see there.
 //
 //   bench_backend --info INFO.json [--pgbench PATH] [--desks 100] [--seconds 10]
-//                 [--rate 2000] [--pgbench-clients 4] [--keep-scripts DIR]
+//                 [--rate 2000] [--pgbench-clients N] [--keep-scripts DIR]
 //
 // Only loopback servers are accepted, and every phase is bounded in time and requests.
 
@@ -60,7 +60,7 @@ struct Options {
     int desks = 100;
     int seconds = 10;
     double rate = 2000;
-    int pgbenchClients = 4;
+    int pgbenchClients = 0;  // 0: 2 and 4 connections, the faster counts
     std::string keepScripts; // folder to leave the pgbench scripts in, with a command line
 };
 
@@ -746,8 +746,19 @@ int main(int argc, char **argv) {
             std::ofstream out(exportScript);
             out << "\\set d 1\n" << transaction(statementFor(exportPath, false, "e", defines));
         }
+        // pgbench at its best: one connection per core, or as many as the server's pool.
+        std::vector<std::pair<int, PgbenchResult>> pgRuns;
+        for (const int clients : options.pgbenchClients ? std::vector<int>{options.pgbenchClients}
+                                                        : std::vector<int>{2, 4}) {
+            Options run = options;
+            run.pgbenchClients = clients;
+            pgRuns.emplace_back(
+                clients, runPgbench(run, pollScript, defines, server.serverDsn, options.seconds));
+        }
         const PgbenchResult pgPoll =
-            runPgbench(options, pollScript, defines, server.serverDsn, options.seconds);
+            std::max_element(pgRuns.begin(), pgRuns.end(), [](const auto &a, const auto &b) {
+                return a.second.tps < b.second.tps;
+            })->second;
         Options single = options;
         single.pgbenchClients = 1;
         const PgbenchResult pgExport = runPgbench(single, exportScript, defines, server.serverDsn,
@@ -774,11 +785,13 @@ int main(int argc, char **argv) {
         }
 
         const double pgQueries = pgPoll.tps * 4;
-        std::cout << "pgbench, the same poll SQL under the same role and claims ("
-                  << options.pgbenchClients << " connections, prepared, pipelined):\n    "
-                  << fixed(pgQueries, 0) << " queries/s (" << fixed(pgPoll.tps, 0) << " polls/s, "
-                  << fixed(pgPoll.latencyMs, 2) << " ms per poll)\n"
-                  << "pgbench, the export page SQL (1 connection):\n    " << fixed(pgExport.tps, 1)
+        std::cout << "pgbench, the same poll SQL under the same role and claims (prepared, "
+                     "pipelined):\n";
+        for (const auto &[clients, result] : pgRuns)
+            std::cout << "    " << clients << " connections: " << fixed(result.tps * 4, 0)
+                      << " queries/s (" << fixed(result.tps, 0) << " polls/s, "
+                      << fixed(result.latencyMs, 2) << " ms per poll)\n";
+        std::cout << "pgbench, the export page SQL (1 connection):\n    " << fixed(pgExport.tps, 1)
                   << " pages/s (" << fixed(pgExport.latencyMs, 2) << " ms per page)\n\n";
 
         const double httpRate = double(closed.requests) / closed.seconds;
