@@ -30,8 +30,8 @@ PgError describe(const pqxx::sql_error &error);
 //  - transactions of several statements (the auth API, website code) run on libpqxx
 //    connections through asUser/asService/asServer;
 //  - the REST API's single statements run through queryAsUser on plain libpq connections
-//    in pipeline mode, so BEGIN, the role and claims, the statement and COMMIT travel in
-//    one round trip instead of four. That path carries the desks' polling.
+//    in pipeline mode, so the role and claims and the statement travel in one round trip
+//    and run as one transaction. That path carries the desks' polling.
 class Db {
 public:
     Db(std::string connectionString, size_t statementPoolSize, size_t transactionPoolSize);

@@ -18,10 +18,6 @@ int64_t nowSeconds() {
         .count();
 }
 
-rest::Params queryParams(const httplib::Request &req) {
-    return http::queryParams(req);
-}
-
 std::vector<std::string> headerValues(const httplib::Request &req, const char *name) {
     std::vector<std::string> values;
     const size_t count = req.get_header_value_count(name);
@@ -47,20 +43,11 @@ bool parseBody(const std::string &body, nlohmann::json &out) {
     return !out.is_discarded();
 }
 
-bool isColumnName(const std::string &key) {
-    if (key.empty() || key.size() > 63)
-        return false;
-    for (char c : key)
-        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
-            return false;
-    return true;
-}
-
 // The payload's keys, checked against the table. Returns false after answering.
 bool payloadColumns(httplib::Response &res, const TableDef &table, const nlohmann::json &object,
                     std::vector<std::string> &columns) {
     for (const auto &item : object.items()) {
-        if (!isColumnName(item.key()) || !table.hasColumn(item.key())) {
+        if (!table.hasColumn(item.key())) {
             http::sendRestError(res, 400, "PGRST204",
                                 "Could not find the '" + item.key() + "' column of '" + table.name +
                                     "' in the schema cache");
@@ -166,7 +153,7 @@ RestApi::Outcome RestApi::execute(const Jwt::Verified &caller, const rest::State
 
 void RestApi::read(const httplib::Request &req, httplib::Response &res, const TableDef &table,
                    const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, queryParams(req));
+    auto parsed = rest::parseQuery(table, http::queryParams(req));
     if (auto *error = std::get_if<rest::Error>(&parsed))
         return sendError(res, *error);
     const auto &query = std::get<rest::Query>(parsed);
@@ -191,7 +178,7 @@ void RestApi::read(const httplib::Request &req, httplib::Response &res, const Ta
 
 void RestApi::insert(const httplib::Request &req, httplib::Response &res, const TableDef &table,
                      const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, queryParams(req));
+    auto parsed = rest::parseQuery(table, http::queryParams(req));
     if (auto *error = std::get_if<rest::Error>(&parsed))
         return sendError(res, *error);
     const auto &query = std::get<rest::Query>(parsed);
@@ -255,7 +242,7 @@ void RestApi::insert(const httplib::Request &req, httplib::Response &res, const 
 
 void RestApi::update(const httplib::Request &req, httplib::Response &res, const TableDef &table,
                      const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, queryParams(req));
+    auto parsed = rest::parseQuery(table, http::queryParams(req));
     if (auto *error = std::get_if<rest::Error>(&parsed))
         return sendError(res, *error);
     const auto &query = std::get<rest::Query>(parsed);
@@ -289,7 +276,7 @@ void RestApi::update(const httplib::Request &req, httplib::Response &res, const 
 
 void RestApi::remove(const httplib::Request &req, httplib::Response &res, const TableDef &table,
                      const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, queryParams(req));
+    auto parsed = rest::parseQuery(table, http::queryParams(req));
     if (auto *error = std::get_if<rest::Error>(&parsed))
         return sendError(res, *error);
     const auto &query = std::get<rest::Query>(parsed);
