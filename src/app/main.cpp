@@ -1,4 +1,4 @@
-#include "ui/MainWindow.h"
+#include "ui/GreetwellApp.h"
 
 #include <QApplication>
 
@@ -8,8 +8,7 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationName(QStringLiteral("Greetwell"));
     QApplication::setDesktopFileName(QStringLiteral("app.greetwell.desk"));
 
-    MainWindow window;
-    window.resize(1024, 680);
-    window.show();
+    GreetwellApp greetwell;
+    greetwell.show();
     return app.exec();
 }

@@ -565,12 +565,20 @@ CloudError CloudClient::parseErrorBody(int status, const QByteArray &body) {
 }
 
 qint64 CloudClient::parseContentRange(const QByteArray &header) {
-    const qsizetype slash = header.lastIndexOf('/');
-    if (slash < 0)
-        return 0;
-    bool ok = false;
-    const qint64 total = header.mid(slash + 1).trimmed().toLongLong(&ok);
-    return ok && total >= 0 ? total : 0;
+    // The total is the last non-empty piece after splitting at "/": "0-0/57" and a bare
+    // "57" both give 57; "*/*" or anything unreadable gives 0.
+    const QList<QByteArray> pieces = header.split('/');
+    for (auto it = pieces.crbegin(); it != pieces.crend(); ++it) {
+        if (it->isEmpty())
+            continue;
+        static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
+        if (!integer.match(QString::fromLatin1(*it)).hasMatch())
+            return 0;
+        bool ok = false;
+        const qint64 total = it->toLongLong(&ok);
+        return ok ? total : 0;
+    }
+    return 0;
 }
 
 #include "CloudClient.moc"

@@ -64,12 +64,20 @@ public:
 
     // Sign-in and sign-out.
     static VisitorDraft draftFromInvite(const Invite &invite);
-    static std::optional<QString> problem(const VisitorDraft &draft, const QList<KioskField> &fields);
+    static std::optional<QString> problem(const VisitorDraft &draft,
+                                          const QList<KioskField> &fields);
+    // The employee named by the first employee-list field (lowest slot) whose answer
+    // matches a list entry ignoring letter case and accents; the entry as written.
+    static std::optional<QString> resolveHost(const VisitorDraft &draft,
+                                              const KioskSettings &settings);
     QCoro::Task<BadgePrintResult> signIn(VisitorDraft draft, std::optional<Invite> invite);
     QCoro::Task<void> signOut(VisitorRow row);
     QCoro::Task<int> signOutEveryone();
     // The name this computer shows to people; "Desk" when the system has none.
     static QString deviceName();
+    // The same rule over given inputs: PRETTY_HOSTNAME of a machine-info file, else the
+    // host name, else "Desk".
+    static QString deviceNameFrom(const QByteArray &machineInfo, const QString &hostName);
 
     // Settings, employees and the form.
     static KioskSettings cleanedForm(const KioskSettings &form);
@@ -101,8 +109,14 @@ private:
     void setCounts(const DeskCounts &value);
     void setLastRefresh(const std::optional<QDateTime> &value);
     void setError(const std::optional<QString> &value);
-    QCoro::Task<void> poll(CancellationToken cancel);
-    void notifyHosts(int event, const VisitorRow &row);
+    void bumpVisitorRevision();
+    void onApplicationStateChanged(Qt::ApplicationState state);
+    // Coroutines that outlive a call hold the model only through a QPointer.
+    static QCoro::Task<void> poll(QPointer<AppModel> self, CancellationToken cancel);
+    static QCoro::Task<void> activationRefresh(QPointer<AppModel> self, CancellationToken cancel);
+    enum class HostEvent { signIn, signOut };
+    // Starts the host alert for this event and returns at once; never fails.
+    void notifyHosts(HostEvent event, const VisitorRow &row);
 
     CloudClient *m_cloud;
     BadgePrinter *m_printer;
@@ -118,6 +132,9 @@ private:
     bool m_isSigningIn = false;
     bool m_isInviting = false;
     std::optional<Poller> m_poller;
+    // Increased by every reset: a load that started under an earlier account applies
+    // nothing and reports nothing.
+    quint64 m_epoch = 0;
     QMetaObject::Connection m_activeObserver;
     std::chrono::milliseconds m_pollInterval{15000};
     Clock m_clock;

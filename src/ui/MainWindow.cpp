@@ -1,11 +1,91 @@
 #include "MainWindow.h"
 
-#include <QLabel>
+#include "ContentView.h"
+#include "Icons.h"
+#include "cloud/CloudClient.h"
+#include "model/AppModel.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenuBar>
+
+MainWindow::MainWindow(AppModel *model, QSettings *preferences, QWidget *parent)
+    : QMainWindow(parent), m_model(model) {
+    setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Greetwell"));
+    setWindowIcon(Icons::appIcon());
     setMinimumSize(860, 560);
-    auto *placeholder = new QLabel(tr("Greetwell is getting ready."), this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    setCentralWidget(placeholder);
+
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_signInVisitor = file->addAction(QStringLiteral("Sign In Visitor…"));
+    m_signInVisitor->setObjectName(QStringLiteral("signInVisitorMenuAction"));
+    m_signInVisitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(m_signInVisitor, &QAction::triggered, this, [this] {
+        if (m_model)
+            m_model->setSigningIn(true);
+    });
+    m_newInvite = file->addAction(QStringLiteral("New Invite…"));
+    m_newInvite->setObjectName(QStringLiteral("newInviteMenuAction"));
+    m_newInvite->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I));
+    connect(m_newInvite, &QAction::triggered, this, [this] {
+        if (m_model)
+            m_model->setInviting(true);
+    });
+    file->addSeparator();
+    QAction *settings = file->addAction(QStringLiteral("Settings…"));
+    settings->setObjectName(QStringLiteral("settingsMenuAction"));
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settings->setMenuRole(QAction::PreferencesRole);
+    connect(settings, &QAction::triggered, this, &MainWindow::settingsRequested);
+    file->addSeparator();
+    QAction *quit = file->addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, qApp, &QApplication::quit);
+
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    m_refresh = view->addAction(QStringLiteral("Refresh"));
+    m_refresh->setObjectName(QStringLiteral("refreshMenuAction"));
+    m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    // Each press starts its own refresh; overlapping runs are the model's concern.
+    connect(m_refresh, &QAction::triggered, this, [this] { refreshNow(); });
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    const QList<std::pair<QString, QString>> pages{
+        {QStringLiteral("Greetwell Support"), QStringLiteral("support")},
+        {QStringLiteral("Host Notifications Guide"), QStringLiteral("guides/host-notifications")},
+        {QStringLiteral("Privacy Policy"), QStringLiteral("privacy")},
+    };
+    for (const auto &[title, path] : pages)
+        connect(help->addAction(title), &QAction::triggered, this,
+                [this, path = path] { openWebsite(path); });
+
+    m_content = new ContentView(model, preferences, this);
+    setCentralWidget(m_content);
+
+    connect(m_model->cloud(), &CloudClient::sessionChanged, this, &MainWindow::updateActions);
+    updateActions();
+}
+
+void MainWindow::updateActions() {
+    const bool signedIn = m_model && m_model->cloud()->isSignedIn();
+    for (QAction *action : {m_signInVisitor, m_newInvite, m_refresh})
+        action->setEnabled(signedIn);
+}
+
+void MainWindow::openWebsite(const QString &path) {
+    if (m_model)
+        QDesktopServices::openUrl(m_model->cloud()->websiteURL(path));
+}
+
+QCoro::Task<> MainWindow::refreshNow() {
+    QPointer<AppModel> model = m_model;
+    if (!model)
+        co_return;
+    try {
+        // Failures land in the model's error banner.
+        co_await model->refresh();
+    } catch (...) {
+    }
 }

@@ -1,9 +1,37 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <qcoro/qcorotask.h>
 
+class AppModel;
+class ContentView;
+class QAction;
+class QSettings;
+
+// The desk's single main window, "Greetwell", with its menu bar. The content is the
+// account/desk gate.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    MainWindow(AppModel *model, QSettings *preferences, QWidget *parent = nullptr);
+
+    ContentView *contentView() const { return m_content; }
+    QAction *signInVisitorAction() const { return m_signInVisitor; }
+    QAction *newInviteAction() const { return m_newInvite; }
+    QAction *refreshAction() const { return m_refresh; }
+
+signals:
+    void settingsRequested();
+
+private:
+    QCoro::Task<> refreshNow();
+    void openWebsite(const QString &path);
+    void updateActions();
+
+    QPointer<AppModel> m_model;
+    ContentView *m_content;
+    QAction *m_signInVisitor;
+    QAction *m_newInvite;
+    QAction *m_refresh;
 };

@@ -180,21 +180,6 @@ private slots:
         QVERIFY(error == expected);
     }
 
-    void readsContentRangeTotals_data() {
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<qint64>("total");
-        QTest::newRow("page") << QByteArray("0-24/3573") << qint64(3573);
-        QTest::newRow("nothing found") << QByteArray("*/0") << qint64(0);
-        QTest::newRow("one row") << QByteArray("0-0/1") << qint64(1);
-        QTest::newRow("unknown total") << QByteArray("0-24/*") << qint64(0);
-        QTest::newRow("absent") << QByteArray() << qint64(0);
-    }
-    void readsContentRangeTotals() {
-        QFETCH(QByteArray, header);
-        QFETCH(qint64, total);
-        QCOMPARE(CloudClient::parseContentRange(header), total);
-    }
-
     void buildsBackendAndWebsiteURLs_data() {
         QTest::addColumn<QString>("base");
         QTest::newRow("origin") << "https://backend.example.com";
