@@ -5,8 +5,10 @@
 
 #include "support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QTest>
 
 using namespace web;
@@ -332,7 +334,33 @@ private slots:
         QVERIFY(used.json().object().value(QStringLiteral("error")).toString().contains("used"));
         QCOMPARE(mailsTo(*info, email).size(), 3);
     }
+
+    void resendWithoutContentLength();
 };
+
+// The desk's "Resend Email" is a POST without a body and without Content-Length.
+void InviteApiTest::resendWithoutContentLength() {
+    GW_WEBSITE_NEEDS_BACKEND(info);
+    const TestAccount owner = newAccount(*info);
+    const QString email = freshAddress();
+    const QString id = create(owner, email).value(QStringLiteral("id")).toString();
+
+    QTcpSocket socket;
+    socket.connectToHost(info->url.host(), quint16(info->url.port()));
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("POST /api/invites/" + id.toLatin1() +
+                 "/resend HTTP/1.1\r\nHost: " + info->url.authority().toLatin1() +
+                 "\r\napikey: " + info->apikey.toLatin1() + "\r\nAuthorization: Bearer " +
+                 owner.accessToken.toLatin1() + "\r\nConnection: keep-alive\r\n\r\n");
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray answer;
+    while (!answer.contains("\r\n\r\n") && timer.elapsed() < 5000 && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 204"), answer.constData());
+    QVERIFY2(timer.elapsed() < 3000, "the server waited for a body that was never coming");
+    QCOMPARE(mailsTo(*info, email).size(), 2);
+}
 
 GW_BACKEND_TEST(InviteApiTest)
 #include "InviteApiTest.moc"
