@@ -71,6 +71,13 @@ Backend::Backend(Config config)
     });
 
     m_http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // A request without Content-Length or Transfer-Encoding has no body (Qt sends a
+        // bodyless POST that way: logout, resending an invite). The HTTP library would
+        // wait for one until its read timeout and then answer 400; say so before it reads.
+        // The handler runs before the body is read, on the request object being served.
+        if (req.method != "GET" && req.method != "HEAD" && !req.has_header("Content-Length") &&
+            !req.has_header("Transfer-Encoding"))
+            const_cast<httplib::Request &>(req).set_header("Content-Length", "0");
         return checkApiKey(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                      : httplib::Server::HandlerResponse::Handled;
     });

@@ -2,6 +2,8 @@
 
 #include "Backend.h"
 #include "Config.h"
+#include "Demo.h"
+#include "Website.h"
 
 #include <csignal>
 #include <iostream>
@@ -33,11 +35,13 @@ int main(int argc, char **argv) {
                 << "greetwell-backend: no --jwt-secret given; using a random one, so sessions end "
                    "when the server stops\n";
         Backend backend(config);
+        Website website(backend);
         const int port = backend.bind();
 
         if (config.demo) {
-            // Demo data (a demo account with a form, employees, visitors and invites) is
-            // created here once that part exists.
+            const DemoAccount demo = seedDemo(backend.db());
+            std::cout << "demo account: " << demo.email << " (password: " << demo.password
+                      << ")\n";
         }
 
         std::thread signalWaiter([&backend, signals] {
