@@ -80,6 +80,8 @@ int hexValue(char c) {
     return -1;
 }
 
+} // namespace
+
 std::string decodeComponent(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -97,8 +99,6 @@ std::string decodeComponent(std::string_view text) {
     }
     return out;
 }
-
-} // namespace
 
 std::vector<std::pair<std::string, std::string>> queryParams(const httplib::Request &req) {
     std::vector<std::pair<std::string, std::string>> params;

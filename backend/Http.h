@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,8 @@ std::optional<std::string> bearerToken(const httplib::Request &req);
 // (the HTTP library would also mix in the fields of a form-encoded body). "+" decodes to a
 // space, as in every query string; clients send a literal plus as %2B.
 std::vector<std::pair<std::string, std::string>> queryParams(const httplib::Request &req);
+// Decodes one form or query component: "+" is a space, %XX a byte.
+std::string decodeComponent(std::string_view text);
 // The first value of a query parameter, or "" when absent.
 std::string queryParam(const httplib::Request &req, const std::string &key);
 bool hasQueryParam(const httplib::Request &req, const std::string &key);

@@ -1,5 +1,7 @@
 #include "WebText.h"
 
+#include "Http.h"
+
 #include <unicode/ubrk.h>
 #include <unicode/utext.h>
 
@@ -71,33 +73,6 @@ std::optional<std::chrono::year_month_day> parseDate(std::string_view text) {
     return std::chrono::year_month_day{std::chrono::year{number(0, 4)},
                                        std::chrono::month{unsigned(number(5, 2))},
                                        std::chrono::day{unsigned(number(8, 2))}};
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string formDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                   hexValue(text[i + 2]) >= 0) {
-            out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -244,8 +219,9 @@ std::optional<std::string> formField(std::string_view body, std::string_view key
         const size_t amp = body.find('&');
         const std::string_view item = body.substr(0, amp);
         const size_t eq = item.find('=');
-        if (formDecode(item.substr(0, eq)) == key)
-            return eq == std::string_view::npos ? std::string() : formDecode(item.substr(eq + 1));
+        if (http::decodeComponent(item.substr(0, eq)) == key)
+            return eq == std::string_view::npos ? std::string()
+                                                : http::decodeComponent(item.substr(eq + 1));
         if (amp == std::string_view::npos)
             break;
         body.remove_prefix(amp + 1);
