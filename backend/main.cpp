@@ -40,8 +40,7 @@ int main(int argc, char **argv) {
 
         if (config.demo) {
             const DemoAccount demo = seedDemo(backend.db());
-            std::cout << "demo account: " << demo.email << " (password: " << demo.password
-                      << ")\n";
+            std::cout << "demo account: " << demo.email << " (password: " << demo.password << ")\n";
         }
 
         std::thread signalWaiter([&backend, signals] {
