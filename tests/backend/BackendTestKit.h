@@ -33,16 +33,6 @@ inline QString field(const HttpReply &reply, const char *key) {
     return reply.json().object().value(QLatin1String(key)).toString();
 }
 
-// An authorised REST call as the desk makes it.
-inline HttpReply rest(const BackendInfo &info, const QString &token, const QByteArray &method,
-                      const QString &pathAndQuery, const QByteArray &body = {},
-                      const QByteArray &prefer = {}) {
-    HeaderList headers = deskHeaders(info, token);
-    if (!prefer.isEmpty())
-        headers.append({"Prefer", prefer});
-    return sendRequest(method, info.restUrl(pathAndQuery), body, headers);
-}
-
 // An unauthenticated auth call (token, signup, recover).
 inline HttpReply auth(const BackendInfo &info, const QString &pathAndQuery, const QJsonObject &body,
                       const HeaderList &extra = {}) {

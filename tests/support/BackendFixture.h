@@ -72,6 +72,16 @@ HttpReply sendRequest(const QByteArray &method, const QUrl &url, const QByteArra
 // JSON content type.
 HeaderList deskHeaders(const BackendInfo &info, const QString &accessToken);
 
+// An authorised REST call as the desk makes it, with an optional Prefer header.
+inline HttpReply rest(const BackendInfo &info, const QString &token, const QByteArray &method,
+                      const QString &pathAndQuery, const QByteArray &body = {},
+                      const QByteArray &prefer = {}) {
+    HeaderList headers = deskHeaders(info, token);
+    if (!prefer.isEmpty())
+        headers.append({"Prefer", prefer});
+    return sendRequest(method, info.restUrl(pathAndQuery), body, headers);
+}
+
 // Runs SQL as superuser through psql and returns its unaligned, tuples-only output with
 // the trailing newline removed. Throws on any error.
 QString runSql(const BackendInfo &info, const QString &sql);

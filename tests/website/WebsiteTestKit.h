@@ -34,15 +34,6 @@ inline HttpReply api(const BackendInfo &info, const QString &token, const QStrin
     return sendRequest("POST", QUrl(info.url.toString() + path), body, headers);
 }
 
-inline HttpReply rest(const BackendInfo &info, const QString &token, const QByteArray &method,
-                      const QString &pathAndQuery, const QByteArray &body = {},
-                      const QByteArray &prefer = {}) {
-    HeaderList headers = deskHeaders(info, token);
-    if (!prefer.isEmpty())
-        headers.append({"Prefer", prefer});
-    return sendRequest(method, info.restUrl(pathAndQuery), body, headers);
-}
-
 // Saves the sign-in form (plain text fields labelled by slot) and place name as the desk does.
 inline HttpReply saveForm(const BackendInfo &info, const TestAccount &account,
                           const QMap<int, QString> &labels, const QString &placeName) {
