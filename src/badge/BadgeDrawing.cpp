@@ -48,26 +48,12 @@ void drawTextIn(QPainter &painter, const QRectF &rect, const QString &text, qrea
                 const QColor &colour) {
     if (text.isEmpty())
         return;
-    // QTextLayout only breaks lines at Unicode line separators.
-    QString lines = text;
-    lines.replace(QLatin1String("\r\n"), QChar(QChar::LineSeparator));
-    lines.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
-    lines.replace(QLatin1Char('\r'), QChar(QChar::LineSeparator));
+    const QString lines = withLineSeparators(text);
     QTextLayout layout(lines, badgeFont(size));
     QTextOption option(Qt::AlignHCenter);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
-    int visible = 0;
-    qreal y = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(rect.width());
-        line.setPosition(QPointF(0, y));
-        y += line.height();
-        if (y <= rect.height())
-            ++visible;
-    }
-    layout.endLayout();
+    const int visible = layoutFittingLines(layout, rect.width(), rect.height());
 
     painter.save();
     painter.setClipRect(rect, Qt::IntersectClip);
@@ -78,6 +64,29 @@ void drawTextIn(QPainter &painter, const QRectF &rect, const QString &text, qrea
 }
 
 } // namespace
+
+QString withLineSeparators(QString text) {
+    text.replace(QLatin1String("\r\n"), QChar(QChar::LineSeparator));
+    text.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
+    text.replace(QLatin1Char('\r'), QChar(QChar::LineSeparator));
+    return text;
+}
+
+int layoutFittingLines(QTextLayout &layout, qreal width, qreal height) {
+    int visible = 0;
+    qreal y = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+        if (y > height)
+            break; // the rest is cut off; no need to lay it out
+        ++visible;
+    }
+    layout.endLayout();
+    return visible;
+}
 
 QString badgeDateText(const QDateTime &moment, const QLocale &locale, const QTimeZone &zone) {
     // "Ap" keeps the locale's own AM/PM text, as the badge shows it.

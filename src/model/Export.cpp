@@ -1,5 +1,7 @@
 #include "model/Export.h"
 
+#include "badge/BadgeDrawing.h"
+
 #include <QBuffer>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -328,25 +330,10 @@ private:
         if (text.isEmpty())
             return;
         const TextStyle &style = m_secondary;
-        QString wrapped = text;
-        wrapped.replace(QLatin1String("\r\n"), QChar(QChar::LineSeparator));
-        wrapped.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
-        wrapped.replace(QLatin1Char('\r'), QChar(QChar::LineSeparator));
+        const QString wrapped = withLineSeparators(text);
         QTextLayout layout(wrapped, style.font);
         layout.setTextOption(m_wrapLeft);
-        int visible = 0;
-        qreal y = 0;
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(rect.width());
-            line.setPosition(QPointF(0, y));
-            y += line.height();
-            if (y <= rect.height())
-                ++visible;
-            else
-                break; // the rest is cut off; no need to lay it out
-        }
-        layout.endLayout();
+        const int visible = layoutFittingLines(layout, rect.width(), rect.height());
         if (visible == 0)
             return;
 
