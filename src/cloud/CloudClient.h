@@ -83,7 +83,9 @@ public:
     // Visitor log.
     QCoro::Task<QList<VisitorRow>> visitorPage(VisitorQuery query, int offset, int limit,
                                                CancellationToken cancel = {});
-    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query, CancellationToken cancel = {});
+    // `progress`, when given, hears the number of rows collected after each page.
+    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query, CancellationToken cancel = {},
+                                               std::function<void(qsizetype)> progress = {});
     QCoro::Task<QList<VisitorRow>> onSiteVisitors(CancellationToken cancel = {});
     QCoro::Task<qint64> countVisitors(QueryItems filters, CancellationToken cancel = {});
     // Today, on site and this week, counted concurrently; the week starts on Sunday.

@@ -123,7 +123,8 @@ QCoro::Task<QList<VisitorRow>> CloudClient::visitorPage(VisitorQuery query, int 
 }
 
 QCoro::Task<QList<VisitorRow>> CloudClient::allVisitors(VisitorQuery query,
-                                                        CancellationToken cancel) {
+                                                        CancellationToken cancel,
+                                                        std::function<void(qsizetype)> progress) {
     // Strictly one page after another: the offset of each depends on the rows so far.
     QList<VisitorRow> rows;
     for (;;) {
@@ -131,6 +132,8 @@ QCoro::Task<QList<VisitorRow>> CloudClient::allVisitors(VisitorQuery query,
             co_await visitorPage(query, int(rows.size()), exportPageSize, cancel);
         cancel.throwIfCancelled();
         rows += page;
+        if (progress)
+            progress(rows.size());
         if (page.size() < exportPageSize)
             break;
     }

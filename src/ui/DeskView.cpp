@@ -5,6 +5,7 @@
 #include "SignInVisitorSheet.h"
 #include "Style.h"
 #include "TodayView.h"
+#include "VisitorsView.h"
 #include "model/AppModel.h"
 
 #include <QAction>
@@ -298,6 +299,7 @@ SectionView *DeskView::makeSectionView(DeskSection section) {
     case DeskSection::today:
         return new TodayView(m_model, m_detail);
     case DeskSection::visitors:
+        return new VisitorsView(m_model, m_detail);
     case DeskSection::invites:
     case DeskSection::employees:
         break;

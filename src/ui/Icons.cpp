@@ -26,6 +26,9 @@ const QHash<QString, QStringList> &themeNames() {
         {QStringLiteral("person.2.slash"), {"system-log-out-symbolic", "system-log-out"}},
         {QStringLiteral("printer"),
          {"printer-symbolic", "document-print-symbolic", "printer", "document-print"}},
+        {QStringLiteral("square.and.arrow.up"), {"document-send-symbolic", "document-send"}},
+        {QStringLiteral("rectangle.portrait.and.arrow.right"),
+         {"system-log-out-symbolic", "application-exit-symbolic", "system-log-out"}},
         {QStringLiteral("person.crop.circle"),
          {"avatar-default-symbolic", "avatar-default", "user-identity"}},
     };
