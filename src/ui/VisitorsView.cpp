@@ -452,6 +452,8 @@ void VisitorsView::exportAs(LogFormat format) {
     m_saveDialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_saveDialog, &QFileDialog::fileSelected, this,
             [this, format](const QString &path) { startExport(format, path); });
+    // Closed means done, even before the dialog is deleted: the next export may begin.
+    connect(m_saveDialog, &QDialog::finished, this, [this] { m_saveDialog = nullptr; });
     m_saveDialog->open();
 }
 

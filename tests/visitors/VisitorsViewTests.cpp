@@ -41,7 +41,7 @@ protected:
                                  QIODevice *data) override {
         const QUrl url = request.url();
         const bool get = op == GetOperation ||
-                         request.attribute(QNetworkRequest::CustomVerbAttribute) == "GET";
+                         request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray() == "GET";
         if (get && url.path().endsWith(QLatin1String("/rest/v1/visitors")) &&
             url.query().contains(QLatin1String("limit=50&")))
             pageReads.append(url);
@@ -142,6 +142,12 @@ class VisitorsViewTests : public QObject {
             names << row.visitorName;
         return names;
     }
+    QFileDialog *saveDialog() const {
+        for (QFileDialog *dialog : window->findChildren<QFileDialog *>("exportSaveDialog"))
+            if (dialog->isVisible())
+                return dialog;
+        return nullptr;
+    }
     QMessageBox *alert() const {
         auto *box = find<QMessageBox>("visitorsErrorAlert");
         return box && box->isVisible() ? box : nullptr;
@@ -154,7 +160,7 @@ class VisitorsViewTests : public QObject {
                                                             : "exportCsvAction")
             ->trigger();
         QFileDialog *dialog = nullptr;
-        QVERIFY(QTest::qWaitFor([&] { return (dialog = find<QFileDialog>("exportSaveDialog")); }));
+        QVERIFY(QTest::qWaitFor([&] { return (dialog = saveDialog()); }));
         const QString suffix = format == LogFormat::pdf ? "pdf" : "csv";
         QCOMPARE(dialog->nameFilters().size(), 1);
         QVERIFY(dialog->nameFilters().first().contains("*." + suffix));
@@ -162,10 +168,11 @@ class VisitorsViewTests : public QObject {
         QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(),
                  "Visitor Log " + today.toString("yyyy-MM-dd") + "." + suffix);
         QTimer confirm;
-        connect(&confirm, &QTimer::timeout, this, [dialog] {
-            for (QMessageBox *box : dialog->findChildren<QMessageBox *>())
-                if (box->isVisible())
-                    box->button(QMessageBox::Yes)->click();
+        connect(&confirm, &QTimer::timeout, this, [dialog = QPointer<QFileDialog>(dialog)] {
+            if (dialog)
+                for (QMessageBox *box : dialog->findChildren<QMessageBox *>())
+                    if (box->isVisible())
+                        box->button(QMessageBox::Yes)->click();
         });
         confirm.start(50);
         dialog->selectFile(path);
@@ -407,7 +414,7 @@ private slots:
         // Closing the save dialog starts nothing.
         view->findChild<QAction *>("exportCsvAction")->trigger();
         QFileDialog *dialog = nullptr;
-        QVERIFY(QTest::qWaitFor([&] { return (dialog = find<QFileDialog>("exportSaveDialog")); }));
+        QVERIFY(QTest::qWaitFor([&] { return (dialog = saveDialog()); }));
         dialog->reject();
         QVERIFY(!view->isExporting());
         QVERIFY(find<QWidget>("exportButton")->isEnabled());
