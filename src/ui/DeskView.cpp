@@ -277,6 +277,7 @@ void DeskView::setSection(std::optional<DeskSection> section) {
         if (QWidget *button = m_toolbar->widgetForAction(action))
             button->setObjectName(action->objectName() + QStringLiteral("Button"));
     }
+    emit sectionShown(shown);
 }
 
 namespace {
@@ -312,6 +313,7 @@ void DeskView::setSidebarCollapsed(bool collapsed) {
     m_preferences->setValue(QLatin1String(collapsedKey), collapsed);
     m_sidebar->setCollapsed(collapsed);
     updateCollapseAction();
+    emit sidebarCollapsedChanged(collapsed);
 }
 
 void DeskView::toggleSidebar() {

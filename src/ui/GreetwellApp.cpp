@@ -7,6 +7,7 @@
 #include "cloud/KeychainSessionStore.h"
 #include "model/AppModel.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -28,6 +29,8 @@ GreetwellApp::GreetwellApp(std::shared_ptr<SessionStore> store, QSettings *prefe
     m_model = new AppModel(m_cloud, m_printer, m_preferences, this);
     m_window = std::make_unique<MainWindow>(m_model, m_preferences);
     connect(m_window.get(), &MainWindow::settingsRequested, this, &GreetwellApp::showSettings);
+    // Quitting stops the poll and aborts what is in flight rather than waiting for it.
+    connect(qApp, &QCoreApplication::aboutToQuit, m_model, &AppModel::reset);
 }
 
 GreetwellApp::~GreetwellApp() {
@@ -39,6 +42,13 @@ GreetwellApp::~GreetwellApp() {
 void GreetwellApp::show() {
     m_window->resize(1024, 680);
     m_window->show();
+}
+
+void GreetwellApp::raiseMainWindow() {
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
 }
 
 void GreetwellApp::showSettings() {

@@ -36,6 +36,8 @@ public:
 
     void show();
     void showSettings();
+    // Another launch asked for this desk: bring its window to the front.
+    void raiseMainWindow();
 
 private:
     QSettings *m_preferences;

@@ -1,5 +1,6 @@
 #include "TodayView.h"
 
+#include "Alerts.h"
 #include "CaughtError.h"
 #include "Icons.h"
 #include "Style.h"
@@ -52,7 +53,8 @@ void StatTile::paintEvent(QPaintEvent *) {
 
 OnSiteRow::OnSiteRow(const VisitorRow &row, const Clock &clock, QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("onSiteRow"));
-    m_name = new QLabel(this);
+    // Long names end in "…" rather than push the row's buttons out of view.
+    m_name = new ElidedLabel(this);
     m_name->setObjectName(QStringLiteral("visitorName"));
     Style::setText(m_name, Style::Text::headline);
     m_detail = new ElidedLabel(this);
@@ -259,14 +261,12 @@ void TodayView::setActionError(std::optional<QString> text) {
         return;
     }
     if (!m_alert) {
-        m_alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Something went wrong"),
-                                  QStringLiteral("Something went wrong"), QMessageBox::Ok, this);
+        m_alert = makeErrorAlert(this, *m_actionError);
         m_alert->setObjectName(QStringLiteral("actionErrorAlert"));
-        m_alert->setWindowModality(Qt::WindowModal);
-        m_alert->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_alert, &QMessageBox::finished, this, [this] { m_actionError.reset(); });
+    } else {
+        setErrorAlertMessage(m_alert, *m_actionError);
     }
-    m_alert->setInformativeText(*m_actionError);
     m_alert->open();
 }
 
@@ -306,7 +306,7 @@ void TodayView::confirmSignOutEveryone() {
         return;
     m_confirmation = new QMessageBox(this);
     m_confirmation->setObjectName(QStringLiteral("signOutEveryoneConfirmation"));
-    m_confirmation->setIcon(QMessageBox::Question);
+    m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setWindowTitle(QStringLiteral("Sign Out Everyone"));
     m_confirmation->setText(QStringLiteral("Sign out all ") +
                             QString::number(m_model->onSite().size()) +
@@ -314,6 +314,7 @@ void TodayView::confirmSignOutEveryone() {
     QPushButton *confirm = m_confirmation->addButton(QStringLiteral("Sign Out Everyone"),
                                                      QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirmSignOutEveryoneButton"));
+    markDestructive(confirm);
     m_confirmation->addButton(QMessageBox::Cancel);
     m_confirmation->setDefaultButton(QMessageBox::Cancel);
     m_confirmation->setWindowModality(Qt::WindowModal);
