@@ -2,6 +2,7 @@
 #include "model/AppModel.h"
 #include "support/TestMain.h"
 #include "ui/Alerts.h"
+#include "ui/Icons.h"
 #include "ui/SingleInstance.h"
 #include "ui/Style.h"
 #include "ui/TodayView.h"
@@ -164,6 +165,29 @@ private slots:
                      qPrintable(QString::number(Style::contrastRatio(secondary, ground))));
         // Still visibly quieter than the main text.
         QVERIFY(secondary != palette.color(QPalette::WindowText));
+    }
+
+    // Symbol icons take the text colour of the palette in use, so they do not vanish on
+    // a dark one.
+    void symbolIconsFollowThePalette() {
+        const QPalette before = QGuiApplication::palette();
+        QGuiApplication::setPalette(darkPalette());
+        const QImage icon =
+            Icons::symbol(QStringLiteral("printer")).pixmap(QSize(24, 24)).toImage();
+        QGuiApplication::setPalette(before);
+        int inked = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x) {
+                const QColor pixel = icon.pixelColor(x, y);
+                if (pixel.alpha() < 128)
+                    continue;
+                ++inked;
+                // Within rounding of the premultiplied edge pixels.
+                const QColor text = darkPalette().color(QPalette::WindowText);
+                QVERIFY(qAbs(pixel.red() - text.red()) <= 3 &&
+                        qAbs(pixel.blue() - text.blue()) <= 3);
+            }
+        QVERIFY(inked > 10);
     }
 
     // The error alert is wide enough for its bold title and a long message; the
