@@ -3,6 +3,7 @@
 #include "support/TestMain.h"
 #include "ui/Alerts.h"
 #include "ui/Icons.h"
+#include "ui/SignInVisitorSheet.h"
 #include "ui/SingleInstance.h"
 #include "ui/Style.h"
 #include "ui/TodayView.h"
@@ -165,6 +166,28 @@ private slots:
                      qPrintable(QString::number(Style::contrastRatio(secondary, ground))));
         // Still visibly quieter than the main text.
         QVERIFY(secondary != palette.color(QPalette::WindowText));
+    }
+
+    // A question the account wrote with "&" shows it, and takes no access key from it.
+    void formLabelsAreTextNotShortcuts() {
+        DeskHarness h;
+        h.backend.kioskSettings = QJsonDocument::fromJson(R"({"employees": [], "fields": [
+            {"slot": 0, "label": "Name", "type": "Plain Text", "required": true, "employee_list": false},
+            {"slot": 1, "label": "R&D contact", "type": "Plain Text", "required": true, "employee_list": false}
+        ]})")
+                                      .object();
+        h.launch();
+        QTRY_COMPARE(h.model()->settings().fields.size(), 2);
+        h.model()->setSigningIn(true);
+        QTRY_VERIFY(h.find<SignInVisitorSheet>("signInSheet"));
+        auto *sheet = h.find<SignInVisitorSheet>("signInSheet");
+        auto *form = sheet->findChild<QFormLayout *>();
+        auto *label = qobject_cast<QLabel *>(
+            form->labelForField(sheet->findChild<QWidget *>("answerField1")));
+        QVERIFY(label);
+        QVERIFY2(QKeySequence::mnemonic(label->text()).isEmpty(), qPrintable(label->text()));
+        QCOMPARE(label->text().replace(QLatin1String("&&"), QLatin1String("&")),
+                 QStringLiteral("R&D contact"));
     }
 
     // Symbol icons take the text colour of the palette in use, so they do not vanish on
