@@ -1,8 +1,11 @@
 #include "MainWindow.h"
 
+#include "Alerts.h"
 #include "ContentView.h"
 #include "DeskView.h"
 #include "Icons.h"
+#include "RollCall.h"
+#include "badge/BadgePrinter.h"
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 
@@ -11,8 +14,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 MainWindow::MainWindow(AppModel *model, QSettings *preferences, QWidget *parent)
     : QMainWindow(parent), m_model(model) {
@@ -35,6 +41,14 @@ MainWindow::MainWindow(AppModel *model, QSettings *preferences, QWidget *parent)
         if (m_model)
             m_model->setInviting(true);
     });
+    file->addSeparator();
+    m_printRollCall = file->addAction(QStringLiteral("Print &Roll Call…"));
+    m_printRollCall->setObjectName(QStringLiteral("printRollCallMenuAction"));
+    m_printRollCall->setShortcut(QKeySequence::Print);
+    connect(m_printRollCall, &QAction::triggered, this, &MainWindow::printRollCallNow);
+    m_exportRollCall = file->addAction(QStringLiteral("&Export Roll Call as PDF…"));
+    m_exportRollCall->setObjectName(QStringLiteral("exportRollCallMenuAction"));
+    connect(m_exportRollCall, &QAction::triggered, this, &MainWindow::exportRollCallNow);
     file->addSeparator();
     QAction *settings = file->addAction(QStringLiteral("&Settings…"));
     settings->setObjectName(QStringLiteral("settingsMenuAction"));
@@ -99,6 +113,35 @@ QString MainWindow::aboutText() const {
         .arg(QString::fromLatin1(BuildConfig::version), backend);
 }
 
+void MainWindow::printRollCallNow() {
+    if (!m_model)
+        return;
+    const QString problem =
+        printRollCall(RollCall::fromModel(*m_model), m_model->printer()->printerName());
+    if (!problem.isEmpty())
+        makeErrorAlert(this, problem)->open();
+}
+
+void MainWindow::exportRollCallNow() {
+    if (!m_model)
+        return;
+    // Taken now: the list the person asked for, not the one after the dialog.
+    const RollCall rollCall = RollCall::fromModel(*m_model);
+    const QString proposed =
+        QStringLiteral("Roll Call ") +
+        rollCall.clock.now().toTimeZone(rollCall.clock.zone).date().toString(Qt::ISODate) +
+        QStringLiteral(".pdf");
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export Roll Call"),
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+            .filePath(proposed),
+        QStringLiteral("PDF document (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    if (const QString problem = writeRollCallPDF(rollCall, path); !problem.isEmpty())
+        makeErrorAlert(this, problem)->open();
+}
+
 void MainWindow::showAbout() {
     QMessageBox::about(this, QStringLiteral("About Greetwell"), aboutText());
 }
@@ -111,7 +154,8 @@ void MainWindow::watchDesk(DeskView *desk) {
 
 void MainWindow::updateActions() {
     const bool signedIn = m_model && m_model->cloud()->isSignedIn();
-    for (QAction *action : {m_signInVisitor, m_newInvite, m_refresh})
+    for (QAction *action :
+         {m_signInVisitor, m_newInvite, m_refresh, m_printRollCall, m_exportRollCall})
         action->setEnabled(signedIn);
     const DeskView *desk = m_content ? m_content->deskView() : nullptr;
     m_toggleSidebar->setEnabled(desk != nullptr);

@@ -22,6 +22,7 @@ public:
     QAction *newInviteAction() const { return m_newInvite; }
     QAction *refreshAction() const { return m_refresh; }
     QAction *toggleSidebarAction() const { return m_toggleSidebar; }
+    QAction *printRollCallAction() const { return m_printRollCall; }
     // Version, what the program is for, and the backend this build talks to.
     QString aboutText() const;
 
@@ -33,6 +34,8 @@ private:
     void openWebsite(const QString &path);
     void updateActions();
     void showAbout();
+    void printRollCallNow();
+    void exportRollCallNow();
     void watchDesk(DeskView *desk);
 
     QPointer<AppModel> m_model;
@@ -41,4 +44,6 @@ private:
     QAction *m_newInvite;
     QAction *m_refresh;
     QAction *m_toggleSidebar;
+    QAction *m_printRollCall;
+    QAction *m_exportRollCall;
 };

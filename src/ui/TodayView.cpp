@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "CaughtError.h"
 #include "Icons.h"
+#include "RollCall.h"
 #include "Style.h"
 #include "TimeText.h"
 #include "badge/BadgePrinter.h"
@@ -115,6 +116,17 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     m_signOutEveryone->setObjectName(QStringLiteral("signOutEveryoneAction"));
     m_signOutEveryone->setToolTip(QStringLiteral("Sign out everyone still on site"));
     connect(m_signOutEveryone, &QAction::triggered, this, &TodayView::confirmSignOutEveryone);
+    // The list on paper in one press, for a fire drill; works from the last list held.
+    m_rollCall =
+        new QAction(Icons::symbol(QStringLiteral("printer")), QStringLiteral("Roll Call"), this);
+    m_rollCall->setObjectName(QStringLiteral("printRollCallAction"));
+    m_rollCall->setToolTip(QStringLiteral("Print everyone on site on a full page (Ctrl+P)"));
+    connect(m_rollCall, &QAction::triggered, this, [this] {
+        const QString problem =
+            printRollCall(RollCall::fromModel(*m_model), m_model->printer()->printerName());
+        if (!problem.isEmpty())
+            setActionError(problem);
+    });
 
     m_header = new SectionHeader(QStringLiteral("Today"), this);
 
