@@ -8,6 +8,8 @@ const path = require('node:path');
 const {execFile} = require('node:child_process');
 const puppeteer = require('puppeteer-core');
 
+if (!process.env.GREETWELL_TEST_BACKEND_INFO)
+  throw new Error('GREETWELL_TEST_BACKEND_INFO must name the backend fixture\'s info.json');
 const info = JSON.parse(fs.readFileSync(process.env.GREETWELL_TEST_BACKEND_INFO, 'utf8'));
 const site = info.url.replace(/\/+$/, '');
 const resetPage = site + '/auth/callback?next=/reset-password';
@@ -104,6 +106,8 @@ async function openPage(browser, {width = 1280, height = 800, scheme = 'light'} 
     if (message.type() === 'error') page.problems.push(message.text());
   });
   page.on('pageerror', error => page.problems.push(String(error)));
+  // Two cores are shared with the rest of the test run.
+  page.setDefaultTimeout(60000);
   await page.setViewport({width, height});
   await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: scheme}]);
   return page;

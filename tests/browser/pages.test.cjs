@@ -142,11 +142,18 @@ test('every page at both sizes and in both modes', async () => {
 });
 
 test('a missing page answers 404 with the site around it', async () => {
-  const page = await kit.openPage(browser, {width: 390, height: 844});
-  const answer = await page.goto(kit.site + '/no/such/page', {waitUntil: 'load'});
-  assert.equal(answer.status(), 404);
-  assert.equal(await page.$eval('h1', e => e.textContent), 'Page not found');
-  await page.close();
+  for (const scheme of schemes) {
+    const page = await kit.openPage(browser, {width: 390, height: 844, scheme});
+    for (const [name, address] of [['missing', '/no/such/page'], ['missing-invite', '/i/' + 'x'.repeat(30)]]) {
+      const answer = await page.goto(kit.site + address, {waitUntil: 'load'});
+      assert.equal(answer.status(), 404, address);
+      // The browser reports the status itself; nothing else may appear.
+      assert.deepEqual(page.problems.splice(0),
+                       ['Failed to load resource: the server responded with a status of 404 (Not Found)']);
+      await check(page, name, {width: 390, scheme});
+    }
+    await page.close();
+  }
 });
 
 test('the invitation code scans as the invitation link', async () => {
