@@ -96,9 +96,10 @@ private slots:
         QCOMPARE(signIn(newPassword), 200);
         QCOMPARE(signIn(account.password), 400);
         // Whoever held the old password is signed out everywhere.
-        QCOMPARE(sendRequest("GET", info->authUrl("user"), {}, deskHeaders(*info, account.accessToken))
-                     .status,
-                 401);
+        QCOMPARE(
+            sendRequest("GET", info->authUrl("user"), {}, deskHeaders(*info, account.accessToken))
+                .status,
+            401);
 
         // The link works once, and a forged token changes nothing.
         QCOMPARE(submit(accessToken, "another password", "another password").status, 401);
@@ -110,8 +111,9 @@ private slots:
     void pagesRevealNoServerPaths() {
         GW_WEBSITE_NEEDS_BACKEND(info);
         const QString folder = QDir(info->outbox).absolutePath();
-        for (const char *path : {"/", "/auth/callback?next=/reset-password", "/dashboard",
-                                 "/support", "/privacy", "/guides/host-notifications", "/nowhere"}) {
+        for (const char *path :
+             {"/", "/auth/callback?next=/reset-password", "/dashboard", "/support", "/privacy",
+              "/guides/host-notifications", "/nowhere"}) {
             const QString html = QString::fromUtf8(page(path).body);
             QVERIFY2(html.contains("</html>"), path);
             QVERIFY2(!html.contains(folder) && !html.contains("/tmp/"), path);
