@@ -59,7 +59,7 @@ th{color:var(--muted);font-weight:500}
 code,pre{font:.88em ui-monospace,SFMono-Regular,Menlo,monospace;background:var(--bg);
 border-radius:6px}
 code{padding:.1em .3em;overflow-wrap:anywhere}
-pre{padding:.8rem;white-space:pre-wrap;overflow-wrap:anywhere}
+pre{padding:.8rem;white-space:pre-wrap;overflow-wrap:anywhere;font-size:.8em}
 li{margin:.25rem 0}
 [hidden]{display:none!important}
 @media (max-width:30rem){header,footer{padding:.8rem 1rem}
