@@ -240,6 +240,8 @@ if (params.has('error') || params.has('error_code') || params.has('error_descrip
   linkDead(REASONS[params.get('error_code')] || GENERIC);
 } else if (params.get('access_token') && params.get('type') === 'recovery') {
   sessionStorage.setItem(KEY, params.get('access_token'));
+  // Wherever the link landed, a reload comes back to the form.
+  history.replaceState(null, '', '/auth/callback?next=/reset-password');
   openForm(params.get('access_token'));
 } else if (params.get('access_token') && params.get('type') === 'signup') {
   show('confirmed');
