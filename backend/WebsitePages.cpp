@@ -327,9 +327,20 @@ function signOut() {
   $('board').hidden = true; $('signin').hidden = false;
 }
 
+// Marks the sign-in fields as the ones the message is about, or clears that.
+function markFields(invalid) {
+  for (const field of [$('email'), $('pass')]) {
+    for (const [name, value] of [['aria-invalid', 'true'], ['aria-describedby', 'message']]) {
+      if (invalid) field.setAttribute(name, value);
+      else field.removeAttribute(name);
+    }
+  }
+}
+
 $('form').addEventListener('submit', async event => {
   event.preventDefault();
   $('message').textContent = '';
+  markFields(false);
   try {
     const r = await call('/auth/v1/token?grant_type=password', {method: 'POST',
       body: JSON.stringify({email: $('email').value.trim(), password: $('pass').value})});
@@ -338,7 +349,10 @@ $('form').addEventListener('submit', async event => {
     token = body.access_token; sessionStorage.setItem('greetwell.token', token);
     $('pass').value = '';
     await load();
-  } catch (e) { $('message').textContent = sentence(e.message); }
+  } catch (e) {
+    $('message').textContent = sentence(e.message);
+    if (!token) { markFields(true); $('pass').focus(); $('pass').select(); }
+  }
 });
 $('signout').addEventListener('click', signOut);
 $('refresh').addEventListener('click', () => {

@@ -123,6 +123,8 @@ test('every page at both sizes and in both modes', async () => {
       await page.waitForFunction(() => document.getElementById('message').textContent);
       assert.equal(await page.$eval('#message', e => e.textContent),
                    'That email and password combination did not work.');
+      assert.deepEqual(await page.evaluate(() => [document.activeElement.id,
+        document.getElementById('email').getAttribute('aria-describedby')]), ['pass', 'message']);
       // The failed sign-in is a 400 answer, which the browser reports on its own.
       page.problems.length = 0;
       await check(page, 'dashboard-refused', {...size, scheme});
