@@ -162,9 +162,13 @@ test('the invitation code scans as the invitation link', async () => {
   const page = await kit.openPage(browser, {width: 390, height: 844, scheme: 'dark'});
   const link = kit.site + '/i/' + invite.token;
   await page.goto(link, {waitUntil: 'load'});
-  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'greetwell-qr-')), 'code.png');
-  await (await page.$('svg.qr')).screenshot({path: file});
-  assert.equal((await kit.zbarimg(file)).trim(), link);
-  fs.rmSync(path.dirname(file), {recursive: true, force: true});
-  await page.close();
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'greetwell-qr-'));
+  try {
+    const file = path.join(dir, 'code.png');
+    await (await page.$('svg.qr')).screenshot({path: file});
+    assert.equal((await kit.zbarimg(file)).trim(), link);
+  } finally {
+    fs.rmSync(dir, {recursive: true, force: true});
+    await page.close();
+  }
 });
