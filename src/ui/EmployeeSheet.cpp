@@ -127,9 +127,28 @@ void EmployeeSheet::fitHeight() {
     resize(width(), layout()->totalSizeHint().height());
 }
 
+std::optional<QString> EmployeeSheet::clashingName(const QStringList &employees,
+                                                   const std::optional<QString> &original,
+                                                   const QString &typed) {
+    const QString name = typed.trimmed();
+    for (const QString &other : employees) {
+        if (other != original && other.compare(name, Qt::CaseInsensitive) == 0)
+            return other;
+    }
+    return std::nullopt;
+}
+
 void EmployeeSheet::save() {
     if (!canSave() || !m_model)
         return;
+    // The saved list keeps one of two names that differ only in letter case, so saving
+    // would quietly drop this one (or merge a rename into the other employee) and file
+    // its webhook under a name no visitor can choose.
+    if (const std::optional<QString> other =
+            clashingName(m_model->settings().employees, m_edit.original, m_name->text())) {
+        setMessage(*other + QStringLiteral(" is already on the list."));
+        return;
+    }
     m_isSaving = true;
     setMessage(std::nullopt);
     updateControls();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QStringList>
 #include <QUuid>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -36,6 +37,11 @@ public:
     // Empty after trimming, or an address delivery would accept.
     static bool isAcceptableWebhook(const QString &text);
     bool canSave() const;
+    // The employee other than `original` whose name equals the typed one but for
+    // letter case and surrounding spaces.
+    static std::optional<QString> clashingName(const QStringList &employees,
+                                               const std::optional<QString> &original,
+                                               const QString &typed);
 
 public slots:
     void save();

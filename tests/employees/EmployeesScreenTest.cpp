@@ -390,6 +390,35 @@ private slots:
         QCOMPARE(d.savedEmployees(), QJsonValue(QJsonArray{"Ann Lee"}));
     }
 
+    void aNameOnTheListIsNotAddedTwice() {
+        EmployeesDesk d(*backend);
+        d.seed(hostForm, {"Ann Lee", "Bo Chen"}, {{"Bo Chen", "https://hooks.example.com/bo"}});
+        d.launch();
+        d.openEmployees();
+        click(d.toolButton("addEmployeeActionButton"));
+        QTRY_VERIFY(d.sheet());
+        typeInto(d.sheet()->findChild<QLineEdit *>("employeeNameField"), " ann lee");
+        click(d.sheet()->findChild<QPushButton *>("saveButton"));
+        QCOMPARE(d.sheet()->message(), std::optional<QString>("Ann Lee is already on the list."));
+        QVERIFY(!d.sheet()->isSaving());
+        d.sheet()->reject();
+        QTRY_VERIFY(!d.sheet());
+
+        // Renaming onto another employee is refused; changing one's own letter case is not.
+        select(d.list(), "Bo Chen");
+        click(d.toolButton("editEmployeeActionButton"));
+        QTRY_VERIFY(d.sheet());
+        typeInto(d.sheet()->findChild<QLineEdit *>("employeeNameField"), "ANN LEE");
+        click(d.sheet()->findChild<QPushButton *>("saveButton"));
+        QVERIFY(d.sheet()->message());
+        typeInto(d.sheet()->findChild<QLineEdit *>("employeeNameField"), "bo chen");
+        click(d.sheet()->findChild<QPushButton *>("saveButton"));
+        QTRY_VERIFY(!d.sheet());
+        QCOMPARE(d.savedEmployees(), QJsonValue(QJsonArray{"Ann Lee", "bo chen"}));
+        QCOMPARE(d.savedWebhooks(),
+                 QJsonValue(QJsonObject{{"bo chen", "https://hooks.example.com/bo"}}));
+    }
+
     void failuresKeepWhatWasTypedAndTheList() {
         EmployeesDesk d(*backend);
         d.seed(hostForm, {"Ann Lee"});
@@ -418,6 +447,9 @@ private slots:
         QTRY_VERIFY(!d.sheet());
         select(d.list(), "Ann Lee");
         click(d.toolButton("removeEmployeeActionButton"));
+        // No second change starts from the list until this one is settled.
+        QVERIFY(!d.toolButton("addEmployeeActionButton")->isEnabled());
+        QVERIFY(!d.toolButton("removeEmployeeActionButton")->isEnabled());
         QTRY_VERIFY(openAlert(d.desk()));
         QCOMPARE(openAlert(d.desk())->text(), QStringLiteral("Something went wrong"));
         QCOMPARE(openAlert(d.desk())->informativeText(),
