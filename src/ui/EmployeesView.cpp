@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 constexpr int bellRole = Qt::UserRole + 1;
