@@ -1,5 +1,6 @@
 #include "DeskView.h"
 
+#include "EmployeesView.h"
 #include "Icons.h"
 #include "SectionView.h"
 #include "SignInVisitorSheet.h"
@@ -297,9 +298,10 @@ SectionView *DeskView::makeSectionView(DeskSection section) {
     switch (section) {
     case DeskSection::today:
         return new TodayView(m_model, m_detail);
+    case DeskSection::employees:
+        return new EmployeesView(m_model, m_detail);
     case DeskSection::visitors:
     case DeskSection::invites:
-    case DeskSection::employees:
         break;
     }
     return new PlaceholderSection(section, m_detail);

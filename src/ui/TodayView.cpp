@@ -2,6 +2,7 @@
 
 #include "CaughtError.h"
 #include "Icons.h"
+#include "ProblemAlert.h"
 #include "Style.h"
 #include "TimeText.h"
 #include "badge/BadgePrinter.h"
@@ -258,16 +259,7 @@ void TodayView::setActionError(std::optional<QString> text) {
             m_alert->close();
         return;
     }
-    if (!m_alert) {
-        m_alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Something went wrong"),
-                                  QStringLiteral("Something went wrong"), QMessageBox::Ok, this);
-        m_alert->setObjectName(QStringLiteral("actionErrorAlert"));
-        m_alert->setWindowModality(Qt::WindowModal);
-        m_alert->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_alert, &QMessageBox::finished, this, [this] { m_actionError.reset(); });
-    }
-    m_alert->setInformativeText(*m_actionError);
-    m_alert->open();
+    showProblemAlert(m_alert, this, *m_actionError, [this] { m_actionError.reset(); });
 }
 
 void TodayView::printBadge(const VisitorRow &row) {
