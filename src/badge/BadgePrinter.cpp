@@ -47,20 +47,19 @@ QByteArray pdfNumber(qreal value) {
 // Qt writes pages in whole points. The badge is drawn from the top-left corner of a page
 // rounded up; narrowing the page's MediaBox to the badge gives the exact size. The new
 // box is padded to the old one's length so every cross-reference offset stays right.
-bool narrowToExactPage(QByteArray &pdf, const QSizeF &exact, const QSizeF &drawn) {
+void narrowToExactPage(QByteArray &pdf, const QSizeF &exact, const QSizeF &drawn) {
     static const QByteArray key = "/MediaBox [";
     const qsizetype at = pdf.indexOf(key);
     if (at < 0 || pdf.indexOf(key, at + 1) >= 0)
-        return false;
+        return;
     const qsizetype begin = at + key.size();
     const qsizetype end = pdf.indexOf(']', begin);
     QByteArray box = "0 " + pdfNumber(drawn.height() - exact.height()) + ' ' +
                      pdfNumber(exact.width()) + ' ' + pdfNumber(drawn.height());
     if (end < 0 || box.size() > end - begin)
-        return false;
+        return;
     box.append(QByteArray(end - begin - box.size(), ' '));
     pdf.replace(begin, end - begin, box);
-    return true;
 }
 
 QString cupsMessage() {
@@ -169,10 +168,9 @@ QByteArray BadgePrinter::badgePdf(const QString &name, LabelStock stock,
         QPdfWriter writer(&buffer);
         writer.setTitle(jobTitle(name));
         writer.setCreator(QStringLiteral("Greetwell"));
-        writer.setPageLayout(QPageLayout(
-            QPageSize(QSizeF(drawn.height(), drawn.width()), QPageSize::Point, {},
-                      QPageSize::ExactMatch),
-            QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
+        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(drawn.height(), drawn.width()),
+                                                   QPageSize::Point, {}, QPageSize::ExactMatch),
+                                         QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
         QPainter painter;
         if (!painter.begin(&writer))
             return {};
@@ -182,8 +180,9 @@ QByteArray BadgePrinter::badgePdf(const QString &name, LabelStock stock,
             return {};
     }
     QByteArray pdf = buffer.data();
-    if (!narrowToExactPage(pdf, exact, drawn))
-        return {};
+    // Should Qt ever lay the page out otherwise, the badge still prints, on the page
+    // rounded up.
+    narrowToExactPage(pdf, exact, drawn);
     return pdf;
 }
 
@@ -214,8 +213,8 @@ BadgePrintResult BadgePrinter::printBadge(const QString &name, const QDateTime &
                 // Printing to a file: the badge is written there and nothing is queued.
                 const QByteArray pdf = badgePdf(name, m_stock, timestamp);
                 QSaveFile file(printer.outputFileName());
-                if (pdf.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() ||
-                    !file.commit())
+                if (pdf.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+                    file.write(pdf) != pdf.size() || !file.commit())
                     return BadgePrintResult::failed;
                 return BadgePrintResult::printed;
             }

@@ -53,20 +53,20 @@ QKeychain::Job *makeJob(Operation operation, const QString &service, const QStri
 
 } // namespace
 
-void start(Operation operation, const QString &service, const QString &key,
-           const QByteArray &data, std::function<void(Outcome)> done) {
+void start(Operation operation, const QString &service, const QString &key, const QByteArray &data,
+           std::function<void(Outcome)> done) {
     QObject *context = threadContext();
     QMetaObject::invokeMethod(
         context,
         [context, operation, service, key, data, done = std::move(done)] {
             QKeychain::Job *job = makeJob(operation, service, key, data);
-            QObject::connect(job, &QKeychain::Job::finished, context,
-                             [done](QKeychain::Job *finished) {
-                                 Outcome outcome{finished->error(), {}};
-                                 if (auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(finished))
-                                     outcome.data = read->binaryData();
-                                 done(outcome);
-                             });
+            QObject::connect(
+                job, &QKeychain::Job::finished, context, [done](QKeychain::Job *finished) {
+                    Outcome outcome{finished->error(), {}};
+                    if (auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(finished))
+                        outcome.data = read->binaryData();
+                    done(outcome);
+                });
             job->start();
         },
         Qt::QueuedConnection);

@@ -20,8 +20,8 @@ struct Outcome {
 
 // Starts one job on the keychain thread on the item (service, key); `done` runs there,
 // once, when the job has ended.
-void start(Operation operation, const QString &service, const QString &key,
-           const QByteArray &data, std::function<void(Outcome)> done);
+void start(Operation operation, const QString &service, const QString &key, const QByteArray &data,
+           std::function<void(Outcome)> done);
 
 // Runs one job and blocks the calling thread (never the keychain thread) until it ends.
 // A job still running after `timeoutMs` gives OtherError; it carries on by itself.

@@ -181,10 +181,10 @@ private slots:
         file.close();
         const QSize canvas = labelStockCanvasSize(stock).toSize();
         QProcess pdftoppm;
-        pdftoppm.start("pdftoppm", {"-png", "-singlefile", "-scale-to-x",
-                                    QString::number(canvas.width()), "-scale-to-y",
-                                    QString::number(canvas.height()), file.fileName(),
-                                    dir.filePath("page")});
+        pdftoppm.start("pdftoppm",
+                       {"-png", "-singlefile", "-scale-to-x", QString::number(canvas.width()),
+                        "-scale-to-y", QString::number(canvas.height()), file.fileName(),
+                        dir.filePath("page")});
         QVERIFY(pdftoppm.waitForFinished(60000) && pdftoppm.exitCode() == 0);
         const QRect drawn = inkBounds(QImage(dir.filePath("page.png")));
         const QRect expected = inkBounds(badgeImage("Ada Lovelace", stock));

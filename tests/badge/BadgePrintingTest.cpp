@@ -163,7 +163,8 @@ private slots:
         const bool rejecting = cupsAdmin("cupsreject", {"-r", "Out of labels", queue});
         BadgePrinter badges(m_settings.get());
         badges.setPrinterName(queue);
-        const BadgePrintResult result = badges.printBadge(uniqueName("Ida"), QDateTime::currentDateTime());
+        const BadgePrintResult result =
+            badges.printBadge(uniqueName("Ida"), QDateTime::currentDateTime());
         cupsAdmin("lpadmin", {"-x", queue});
         QVERIFY(rejecting);
         QCOMPARE(result, BadgePrintResult::failed);

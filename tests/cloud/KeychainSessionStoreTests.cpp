@@ -19,7 +19,8 @@ class KeychainSessionStoreTests : public QObject {
         "app.greetwell.desk.session.test-" + QUuid::createUuid().toString(QUuid::Id128);
 
     // The test's item as the keychain holds it, past the store.
-    KeychainThread::Outcome raw(Operation operation = Operation::read, const QByteArray &data = {}) {
+    KeychainThread::Outcome raw(Operation operation = Operation::read,
+                                const QByteArray &data = {}) {
         return KeychainThread::runAndWait(operation, m_service, "session", data);
     }
     std::optional<CloudSession> storedNow() {

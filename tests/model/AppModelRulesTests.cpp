@@ -89,11 +89,11 @@ private slots:
         QTest::newRow("required before e-mail")
             << QList{optionalName, email, company} << draft({{0, "Ada"}, {1, "x"}})
             << "Please fill in Company.";
-        QTest::newRow("bad e-mail") << QList{optionalName, email}
-                                    << draft({{0, "Ada"}, {1, " ada@example "}})
-                                    << "Please enter a valid email for Email.";
-        QTest::newRow("empty optional e-mail") << QList{optionalName, email} << draft({{0, "Ada"}})
-                                               << "";
+        QTest::newRow("bad e-mail")
+            << QList{optionalName, email} << draft({{0, "Ada"}, {1, " ada@example "}})
+            << "Please enter a valid email for Email.";
+        QTest::newRow("empty optional e-mail")
+            << QList{optionalName, email} << draft({{0, "Ada"}}) << "";
         QTest::newRow("all good") << QList{optionalName, email, company}
                                   << draft({{0, "Ada"}, {1, " ada@example.com "}, {2, "Acme"}})
                                   << "";

@@ -171,8 +171,7 @@ private slots:
 
         // Discord: the text as typed, with every kind of mention switched off.
         const QJsonObject discord = makePayload(alert, WebhookService::discord, fixedClock());
-        QCOMPARE(discord["allowed_mentions"].toObject(),
-                 QJsonObject({{"parse", QJsonArray()}}));
+        QCOMPARE(discord["allowed_mentions"].toObject(), QJsonObject({{"parse", QJsonArray()}}));
         QVERIFY(discord["content"].toString().contains(typed + " *bold*"));
     }
 

@@ -36,7 +36,8 @@ int run(QObject *test, std::vector<char *> args) {
         for (const QByteArray &line : file.readAll().split('\n')) {
             if (!line.startsWith("SKIP"))
                 continue;
-            std::fprintf(stdout, "FAIL!  : a test skipped where every service must be there:\n  %s\n",
+            std::fprintf(stdout,
+                         "FAIL!  : a test skipped where every service must be there:\n  %s\n",
                          line.constData());
             ++failures;
         }
