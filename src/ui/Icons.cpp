@@ -28,6 +28,9 @@ const QHash<QString, QStringList> &themeNames() {
          {"printer-symbolic", "document-print-symbolic", "printer", "document-print"}},
         {QStringLiteral("person.crop.circle"),
          {"avatar-default-symbolic", "avatar-default", "user-identity"}},
+        {QStringLiteral("list.bullet.rectangle"),
+         {"view-list-bullet-symbolic", "view-list-symbolic", "view-list-details"}},
+        {QStringLiteral("bell"), {"preferences-system-notifications-symbolic", "notification-symbolic"}},
     };
     return names;
 }

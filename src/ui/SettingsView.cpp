@@ -1,0 +1,77 @@
+#include "SettingsView.h"
+
+#include "AccountSettings.h"
+#include "AlertSettings.h"
+#include "BadgeSettings.h"
+#include "FormSettings.h"
+#include "Icons.h"
+#include "model/AppModel.h"
+
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+// Each tab scrolls on a screen too short for it.
+QScrollArea *scrolling(QWidget *content, QWidget *parent) {
+    auto *area = new QScrollArea(parent);
+    area->setWidget(content);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return area;
+}
+} // namespace
+
+SettingsView::SettingsView(AppModel *model, QSettings *preferences, QWidget *parent)
+    : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Settings"));
+    setWindowIcon(Icons::appIcon());
+    setFixedWidth(contentWidth);
+    setMinimumHeight(minimumContentHeight);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("settingsTabs"));
+    m_tabs->setDocumentMode(true);
+    m_account = new AccountSettings(model->cloud(), this);
+    m_form = new FormSettings(model, this);
+    m_badges = new BadgeSettings(model->printer(), this);
+    m_alerts = new AlertSettings(model, preferences, this);
+    m_tabs->addTab(scrolling(m_account, m_tabs), Icons::symbol(QStringLiteral("person.crop.circle")),
+                   QStringLiteral("Account"));
+    m_tabs->addTab(scrolling(m_form, m_tabs), Icons::symbol(QStringLiteral("list.bullet.rectangle")),
+                   QStringLiteral("Form"));
+    m_tabs->addTab(scrolling(m_badges, m_tabs), Icons::symbol(QStringLiteral("printer")),
+                   QStringLiteral("Badges"));
+    m_tabs->addTab(scrolling(m_alerts, m_tabs), Icons::symbol(QStringLiteral("bell")),
+                   QStringLiteral("Alerts"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 6, 0, 0);
+    layout->addWidget(m_tabs);
+
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
+    connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsView::fitCurrentTab);
+    fitCurrentTab();
+}
+
+void SettingsView::fitCurrentTab() {
+    // Like a preferences window, the height follows the tab shown.
+    auto *area = qobject_cast<QScrollArea *>(m_tabs->currentWidget());
+    if (!area)
+        return;
+    int height = area->widget()->sizeHint().height() + m_tabs->tabBar()->sizeHint().height() + 12;
+    if (const QScreen *where = screen())
+        height = std::min(height, where->availableGeometry().height() - 80);
+    resize(contentWidth, std::max(minimumContentHeight, height));
+}
