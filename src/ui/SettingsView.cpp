@@ -7,6 +7,7 @@
 #include "Icons.h"
 #include "model/AppModel.h"
 
+#include <QEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
@@ -61,8 +62,18 @@ SettingsView::SettingsView(AppModel *model, QSettings *preferences, QWidget *par
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, &QWidget::close);
     }
+    // A message line that appears makes room for itself instead of a scroll bar.
+    for (QWidget *tab : std::initializer_list<QWidget *>{m_account, m_form, m_badges, m_alerts})
+        tab->installEventFilter(this);
     connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsView::fitCurrentTab);
     fitCurrentTab();
+}
+
+bool SettingsView::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::LayoutRequest && m_tabs->currentWidget() &&
+        static_cast<QScrollArea *>(m_tabs->currentWidget())->widget() == watched)
+        QMetaObject::invokeMethod(this, &SettingsView::fitCurrentTab, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
 }
 
 void SettingsView::fitCurrentTab() {

@@ -27,6 +27,9 @@ public:
     BadgeSettings *badges() const { return m_badges; }
     AlertSettings *alerts() const { return m_alerts; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void fitCurrentTab();
 
