@@ -59,6 +59,10 @@ void GreetwellApp::showSettings() {
         m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
         // Never what keeps the application running.
         m_settingsWindow->setAttribute(Qt::WA_QuitOnClose, false);
+        // Over the middle of the main window rather than wherever the desktop puts it.
+        const QRect main = m_window->frameGeometry();
+        m_settingsWindow->move(main.center().x() - m_settingsWindow->width() / 2,
+                               main.top() + 60);
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
