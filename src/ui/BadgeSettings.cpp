@@ -121,7 +121,9 @@ BadgeSettings::BadgeSettings(BadgePrinter *printer, QWidget *parent)
 
 void BadgeSettings::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
-    // The time on the sample follows the clock each time the tab comes back.
+    // Printers plugged in meanwhile, and the time on the sample, follow each time the
+    // tab comes back.
+    reloadPrinters();
     showStock();
 }
 

@@ -50,7 +50,7 @@ public:
 
 public slots:
     void printTestBadge();
-    // Lists the installed printers again (the list is read when the tab is built).
+    // Lists the installed printers again (done whenever the tab is shown).
     void reloadPrinters();
 
 protected:
