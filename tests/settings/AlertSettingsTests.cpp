@@ -5,6 +5,7 @@
 #include "ui/AlertSettings.h"
 #include "ui/Style.h"
 
+#include <QDesktopServices>
 #include <QJsonArray>
 
 namespace {
@@ -18,6 +19,15 @@ WebhookRows webhookRows(const SettingsHarness &h) {
             shown(h.label("webhookProblem"))};
 }
 } // namespace
+
+// Stands in for the browser: keeps the addresses it is asked to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
 
 // The Alerts tab against the real backend: saving, and replacing an unsaved edit when the settings change elsewhere.
 class AlertSettingsTest : public QObject {
@@ -120,6 +130,18 @@ private slots:
                      Style::errorColor(h.settings()->palette()));
         QCOMPARE(h.button("saveAlertsButton")->isEnabled(), !problem);
         QCOMPARE(h.button("sendTestMessageButton")->isEnabled(), canTest);
+    }
+
+    void setupGuideOpensTheWebsite() {
+        SettingsHarness h;
+        h.fakeSession();
+        h.launch("Alerts");
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler("http", &browser, "open");
+        click(h.button("setupGuideButton"));
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(browser.urls,
+                 QList<QUrl>{QUrl(h.fake.url().toString() + "/guides/host-notifications")});
     }
 
     void sendsToTheTypedAddress() {
