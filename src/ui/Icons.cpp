@@ -34,6 +34,8 @@ const QHash<QString, QStringList> &themeNames() {
         {QStringLiteral("plus"), {"list-add-symbolic", "list-add"}},
         {QStringLiteral("pencil"), {"document-edit-symbolic", "document-edit"}},
         {QStringLiteral("minus"), {"list-remove-symbolic", "list-remove"}},
+        {QStringLiteral("list.bullet.rectangle"),
+         {"view-list-bullet-symbolic", "view-list-symbolic", "view-list-details"}},
     };
     return names;
 }
