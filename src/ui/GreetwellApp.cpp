@@ -1,17 +1,16 @@
 #include "GreetwellApp.h"
 
 #include "MainWindow.h"
-#include "Style.h"
+#include "SettingsView.h"
 #include "badge/BadgePrinter.h"
 #include "cloud/CloudClient.h"
 #include "cloud/KeychainSessionStore.h"
 #include "model/AppModel.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QEvent>
 #include <QNetworkAccessManager>
 #include <QSettings>
-#include <QVBoxLayout>
 
 GreetwellApp::GreetwellApp(std::shared_ptr<SessionStore> store, QSettings *preferences,
                            std::optional<CloudClient::Config> config, QObject *parent)
@@ -31,6 +30,15 @@ GreetwellApp::GreetwellApp(std::shared_ptr<SessionStore> store, QSettings *prefe
     connect(m_window.get(), &MainWindow::settingsRequested, this, &GreetwellApp::showSettings);
     // Quitting stops the poll and aborts what is in flight rather than waiting for it.
     connect(qApp, &QCoreApplication::aboutToQuit, m_model, &AppModel::reset);
+    m_window->installEventFilter(this);
+}
+
+bool GreetwellApp::eventFilter(QObject *watched, QEvent *event) {
+    // The settings belong to the main window: closing it closes them, so the
+    // application quits as it would with the main window alone.
+    if (watched == m_window.get() && event->type() == QEvent::Close && m_settingsWindow)
+        m_settingsWindow->close();
+    return QObject::eventFilter(watched, event);
 }
 
 GreetwellApp::~GreetwellApp() {
@@ -51,21 +59,19 @@ void GreetwellApp::raiseMainWindow() {
     m_window->activateWindow();
 }
 
+SettingsView *GreetwellApp::settingsWindow() const {
+    return m_settingsWindow;
+}
+
 void GreetwellApp::showSettings() {
     if (!m_settingsWindow) {
-        // The settings tabs are not part of this build yet: an empty window keeps its place.
-        auto *window = new QWidget(nullptr, Qt::Window);
-        window->setObjectName(QStringLiteral("settingsWindow"));
-        window->setWindowTitle(QStringLiteral("Settings"));
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        auto *layout = new QVBoxLayout(window);
-        layout->setContentsMargins(24, 24, 24, 24);
-        auto *title = new QLabel(QStringLiteral("Settings"), window);
-        Style::setText(title, Style::Text::title2);
-        layout->addWidget(title);
-        layout->addStretch(1);
-        window->resize(560, 420);
-        m_settingsWindow = window;
+        m_settingsWindow = new SettingsView(m_model, m_preferences);
+        m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
+        // Never what keeps the application running.
+        m_settingsWindow->setAttribute(Qt::WA_QuitOnClose, false);
+        // Over the middle of the main window rather than wherever the desktop puts it.
+        const QRect main = m_window->frameGeometry();
+        m_settingsWindow->move(main.center().x() - m_settingsWindow->width() / 2, main.top() + 60);
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();

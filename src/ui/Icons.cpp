@@ -32,6 +32,14 @@ const QHash<QString, QStringList> &themeNames() {
          {"printer-symbolic", "document-print-symbolic", "printer", "document-print"}},
         {QStringLiteral("person.crop.circle"),
          {"avatar-default-symbolic", "avatar-default", "user-identity"}},
+        {QStringLiteral("info.circle"), {"dialog-information-symbolic", "dialog-information"}},
+        {QStringLiteral("bell"),
+         {"preferences-system-notifications-symbolic", "preferences-system-notifications"}},
+        {QStringLiteral("plus"), {"list-add-symbolic", "list-add"}},
+        {QStringLiteral("pencil"), {"document-edit-symbolic", "document-edit"}},
+        {QStringLiteral("minus"), {"list-remove-symbolic", "list-remove"}},
+        {QStringLiteral("list.bullet.rectangle"),
+         {"view-list-bullet-symbolic", "view-list-symbolic", "view-list-details"}},
     };
     return names;
 }

@@ -1,6 +1,6 @@
 #include "MainWindow.h"
 
-#include "Alerts.h"
+#include "ProblemAlert.h"
 #include "ContentView.h"
 #include "DeskView.h"
 #include "Icons.h"

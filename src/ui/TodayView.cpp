@@ -1,8 +1,8 @@
 #include "TodayView.h"
 
-#include "Alerts.h"
 #include "CaughtError.h"
 #include "Icons.h"
+#include "ProblemAlert.h"
 #include "RollCall.h"
 #include "Style.h"
 #include "TimeText.h"
@@ -272,14 +272,7 @@ void TodayView::setActionError(std::optional<QString> text) {
             m_alert->close();
         return;
     }
-    if (!m_alert) {
-        m_alert = makeErrorAlert(this, *m_actionError);
-        m_alert->setObjectName(QStringLiteral("actionErrorAlert"));
-        connect(m_alert, &QMessageBox::finished, this, [this] { m_actionError.reset(); });
-    } else {
-        setErrorAlertMessage(m_alert, *m_actionError);
-    }
-    m_alert->open();
+    showProblemAlert(m_alert, this, *m_actionError, [this] { m_actionError.reset(); });
 }
 
 void TodayView::printBadge(const VisitorRow &row) {

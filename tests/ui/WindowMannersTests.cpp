@@ -1,7 +1,7 @@
 #include "DeskHarness.h"
 #include "model/AppModel.h"
 #include "support/TestMain.h"
-#include "ui/Alerts.h"
+#include "ui/ProblemAlert.h"
 #include "ui/Icons.h"
 #include "ui/SignInVisitorSheet.h"
 #include "ui/SingleInstance.h"

@@ -1,4 +1,4 @@
-#include "Alerts.h"
+#include "ProblemAlert.h"
 
 #include "Style.h"
 
@@ -43,4 +43,16 @@ void markDestructive(QAbstractButton *button) {
     QPalette p = button->palette();
     p.setColor(QPalette::ButtonText, Style::errorColor(p));
     button->setPalette(p);
+}
+
+void showProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, const QString &text,
+                      std::function<void()> dismissed) {
+    if (!alert) {
+        alert = makeErrorAlert(parent, text);
+        alert->setObjectName(QStringLiteral("actionErrorAlert"));
+        QObject::connect(alert, &QMessageBox::finished, parent, std::move(dismissed));
+    } else {
+        setErrorAlertMessage(alert, text);
+    }
+    alert->open();
 }

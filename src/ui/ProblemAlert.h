@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <functional>
 
 class QAbstractButton;
 class QMessageBox;
@@ -15,3 +17,9 @@ void setErrorAlertMessage(QMessageBox *alert, const QString &message);
 // Red text on a button that destroys or ends something, so it cannot pass for the
 // harmless choice beside it.
 void markDestructive(QAbstractButton *button);
+
+// The "Something went wrong" alert with one "OK" button that a screen shows for a
+// failed action. `alert` is the screen's one alert: created on first use, its text
+// replaced while it is open. `dismissed` runs when the user closes it.
+void showProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, const QString &text,
+                      std::function<void()> dismissed);
