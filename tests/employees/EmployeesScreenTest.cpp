@@ -286,8 +286,8 @@ private slots:
                  (QStringList{"collapseSidebarAction", "addEmployeeAction", "editEmployeeAction",
                               "removeEmployeeAction", "signInVisitorAction"}));
         d.desk()->setSection(DeskSection::today);
-        QCOMPARE(shown(), (QStringList{"collapseSidebarAction", "signOutEveryoneAction",
-                                       "signInVisitorAction"}));
+        QCOMPARE(shown(), (QStringList{"collapseSidebarAction", "printRollCallAction",
+                                       "signOutEveryoneAction", "signInVisitorAction"}));
         d.openEmployees();
         QVERIFY(d.toolButton("addEmployeeActionButton")->isVisible());
     }

@@ -1,13 +1,14 @@
 #include "SettingsTestKit.h"
 #include "cloud/KeychainSessionStore.h"
+#include "cloud/KeychainThread.h"
 #include "support/TestMain.h"
 #include "ui/AccountSettings.h"
 #include "ui/AuthView.h"
 #include "ui/ContentView.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QApplication>
 #include <QTabWidget>
 #include <qt6keychain/keychain.h>
 
@@ -22,16 +23,12 @@ QMessageBox *openConfirmation(QWidget *root) {
 // Whether the keychain holds an item for (service, "session"); nullopt when no Secret
 // Service answers.
 std::optional<bool> keychainHasItem(const QString &service) {
-    QKeychain::ReadPasswordJob job(service);
-    job.setKey(KeychainSessionStore::defaultAccount());
-    job.setAutoDelete(false);
-    QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    job.start();
-    loop.exec();
-    if (job.error() == QKeychain::NoError)
+    // On the desk's own keychain thread: QtKeychain jobs from two threads stall each other.
+    const KeychainThread::Outcome item = KeychainThread::runAndWait(
+        KeychainThread::Operation::read, service, KeychainSessionStore::defaultAccount());
+    if (item.error == QKeychain::NoError)
         return true;
-    if (job.error() == QKeychain::EntryNotFound)
+    if (item.error == QKeychain::EntryNotFound)
         return false;
     return std::nullopt;
 }
@@ -97,7 +94,8 @@ private slots:
         h.createAccount();
         h.launch();
         QCOMPARE(h.label("accountEmail")->text(), h.account.email);
-        QVERIFY(h.label("dashboardLink")->text().contains(h.backend->url.toString() + "/dashboard"));
+        QVERIFY(
+            h.label("dashboardLink")->text().contains(h.backend->url.toString() + "/dashboard"));
         QLineEdit *password = h.field("newPasswordField");
         QCOMPARE(password->echoMode(), QLineEdit::Password);
         typeInto(password, "1234567");

@@ -189,7 +189,9 @@ private slots:
         QVERIFY(user);
         const QDir out(qEnvironmentVariable("GREETWELL_PDF_DIR", "/var/spool/cups-pdf/greetwell") +
                        '/' + QString::fromLocal8Bit(user->pw_name));
-        const QStringList before = out.entryList({"Roll_call*.pdf"}, QDir::Files);
+        // cups-pdf gives every roll call the same file name: only one written from now on
+        // counts.
+        const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
 
         RollCall rollCall;
         rollCall.clock = fixedClock("de_DE");
@@ -204,10 +206,10 @@ private slots:
         waited.start();
         while (info.isEmpty() && waited.elapsed() < 30000) {
             QTest::qWait(200);
-            for (const QString &name : out.entryList({"Roll_call*.pdf"}, QDir::Files))
-                if (!before.contains(name) &&
-                    !(info = poppler("pdfinfo", out.filePath(name))).isEmpty()) {
-                    QFile::remove(out.filePath(name));
+            for (const QFileInfo &file : out.entryInfoList({"Roll_call*.pdf"}, QDir::Files))
+                if (file.lastModified() >= started &&
+                    !(info = poppler("pdfinfo", file.filePath())).isEmpty()) {
+                    QFile::remove(file.filePath());
                     break;
                 }
         }

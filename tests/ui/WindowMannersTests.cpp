@@ -1,8 +1,8 @@
 #include "DeskHarness.h"
 #include "model/AppModel.h"
 #include "support/TestMain.h"
-#include "ui/ProblemAlert.h"
 #include "ui/Icons.h"
+#include "ui/ProblemAlert.h"
 #include "ui/SignInVisitorSheet.h"
 #include "ui/SingleInstance.h"
 #include "ui/Style.h"
@@ -234,7 +234,7 @@ private slots:
         h.launch();
         QTRY_COMPARE(h.model()->onSite().size(), 1);
         auto *today = qobject_cast<TodayView *>(h.desk()->currentSectionView());
-        today->toolbarActions().first()->trigger();
+        today->findChild<QAction *>("signOutEveryoneAction")->trigger();
         auto *confirm = h.window()->findChild<QMessageBox *>("signOutEveryoneConfirmation");
         QVERIFY(confirm);
         QCOMPARE(confirm->icon(), QMessageBox::Warning);
