@@ -177,8 +177,8 @@ void AccountSettings::confirmDeleteAccount() {
                                 deleteQuestion, QMessageBox::Cancel, this);
     box->setObjectName(QStringLiteral("deleteAccountConfirmation"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton *confirm = box->addButton(QStringLiteral("Delete Account"),
-                                          QMessageBox::DestructiveRole);
+    QPushButton *confirm =
+        box->addButton(QStringLiteral("Delete Account"), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirmDeleteButton"));
     makeDestructive(confirm);
     box->setDefaultButton(QMessageBox::Cancel);

@@ -35,8 +35,8 @@ AlertSettings::AlertSettings(AppModel *model, QSettings *preferences, QWidget *p
     m_service = new QLabel(settings->box());
     m_service->setObjectName(QStringLiteral("webhookService"));
     form->addRow(m_serviceLabel, m_service);
-    m_webhookProblem = new QLabel(QStringLiteral("Webhook addresses start with https://"),
-                                  settings->box());
+    m_webhookProblem =
+        new QLabel(QStringLiteral("Webhook addresses start with https://"), settings->box());
     m_webhookProblem->setObjectName(QStringLiteral("webhookProblem"));
     Style::setText(m_webhookProblem, Style::Text::caption);
     Style::setForeground(m_webhookProblem, Style::errorColor(palette()));

@@ -58,7 +58,8 @@ BadgeSettings::BadgeSettings(BadgePrinter *printer, QWidget *parent)
 
     auto *settings = new SettingsSection(QString(), this);
     QFormLayout *form = settings->form();
-    m_autoPrint = new SettingsSwitch(QStringLiteral("Print a badge at each sign-in"), settings->box());
+    m_autoPrint =
+        new SettingsSwitch(QStringLiteral("Print a badge at each sign-in"), settings->box());
     m_autoPrint->setObjectName(QStringLiteral("autoPrintSwitch"));
     form->addRow(m_autoPrint);
     m_printerPicker = new QComboBox(settings->box());

@@ -113,8 +113,7 @@ FormSettings::FormSettings(AppModel *model, QWidget *parent) : QWidget(parent), 
         connect(row.label, &QLineEdit::textEdited, this, [this, slot] { readRow(slot); });
         connect(row.type, &QComboBox::currentIndexChanged, this, [this, slot] { readRow(slot); });
         connect(row.required, &QAbstractButton::toggled, this, [this, slot] { readRow(slot); });
-        connect(row.employeeList, &QAbstractButton::toggled, this,
-                [this, slot] { readRow(slot); });
+        connect(row.employeeList, &QAbstractButton::toggled, this, [this, slot] { readRow(slot); });
         m_rows.append(row);
     }
     questions->form()->addRow(rows);

@@ -1,9 +1,9 @@
 #include "MainWindow.h"
 
-#include "ProblemAlert.h"
 #include "ContentView.h"
 #include "DeskView.h"
 #include "Icons.h"
+#include "ProblemAlert.h"
 #include "RollCall.h"
 #include "badge/BadgePrinter.h"
 #include "cloud/CloudClient.h"
