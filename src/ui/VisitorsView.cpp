@@ -430,7 +430,12 @@ void VisitorsView::updateChrome() {
 
 void VisitorsView::setProblem(std::optional<QString> text) {
     m_problem = std::move(text);
-    syncProblemAlert(this, m_alert, QStringLiteral("visitorsErrorAlert"), m_problem);
+    if (!m_problem) {
+        if (m_alert)
+            m_alert->close();
+        return;
+    }
+    showProblemAlert(m_alert, this, *m_problem, [this] { m_problem.reset(); });
 }
 
 void VisitorsView::exportAs(LogFormat format) {

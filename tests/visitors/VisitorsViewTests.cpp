@@ -149,7 +149,7 @@ class VisitorsViewTests : public QObject {
         return nullptr;
     }
     QMessageBox *alert() const {
-        auto *box = find<QMessageBox>("visitorsErrorAlert");
+        auto *box = find<QMessageBox>("actionErrorAlert");
         return box && box->isVisible() ? box : nullptr;
     }
 
