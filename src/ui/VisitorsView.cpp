@@ -476,14 +476,18 @@ QCoro::Task<> VisitorsView::exportRun(LogFormat format, QString path, quint64 id
     QPointer<VisitorsView> self(this);
     QPointer<AppModel> model = m_model;
     std::optional<QString> failure;
+    // Every argument is a named local: GCC 12 destroys some temporaries of a co_await
+    // expression twice, and a doubly destroyed QPointer frees this view's guard while the
+    // view still lives.
+    VisitorQuery exportQuery = query();
+    std::function<void(qsizetype)> progress = [self, id](qsizetype fetched) {
+        if (self && !self->m_destroying)
+            self->exportProgress(id, fetched);
+    };
+    Clock clock = model->clock();
     try {
-        co_await exportVisitorLog(
-            model->cloud(), query(), format, path, cancel,
-            [self, id](qsizetype fetched) {
-                if (self && !self->m_destroying)
-                    self->exportProgress(id, fetched);
-            },
-            model->clock());
+        co_await exportVisitorLog(model->cloud(), std::move(exportQuery), format, path, cancel,
+                                  std::move(progress), std::move(clock));
     } catch (...) {
         failure = caughtErrorText();
     }
