@@ -28,6 +28,8 @@ const QHash<QString, QStringList> &themeNames() {
          {"printer-symbolic", "document-print-symbolic", "printer", "document-print"}},
         {QStringLiteral("person.crop.circle"),
          {"avatar-default-symbolic", "avatar-default", "user-identity"}},
+        {QStringLiteral("plus"), {"list-add-symbolic", "list-add"}},
+        {QStringLiteral("ellipsis.circle"), {"view-more-symbolic", "view-more-horizontal-symbolic"}},
     };
     return names;
 }
