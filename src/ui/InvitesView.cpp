@@ -165,6 +165,8 @@ InvitesView::InvitesView(AppModel *model, std::function<void(const Invite &)> si
 
     // The list follows the new-invite sheet: it reloads each time the sheet closes.
     connect(m_model, &AppModel::isInvitingChanged, this, &InvitesView::reload);
+    // A visitor signed in from an invite marks it used; show that without a visit away.
+    connect(m_model, &AppModel::visitorRevisionChanged, this, &InvitesView::reload);
     showInvites();
     reload();
 }
@@ -175,8 +177,11 @@ QList<InviteRow *> InvitesView::rows() const {
 
 QString InvitesView::inviteLink(const CloudClient &cloud, const Invite &invite) {
     // The token is one path segment, whatever characters the server put in it.
-    const QString token = QString::fromLatin1(QUrl::toPercentEncoding(invite.token));
-    return cloud.websiteURL(QStringLiteral("i/") + token).toString(QUrl::FullyEncoded);
+    QUrl url = cloud.websiteURL(QStringLiteral("i/"));
+    url.setPath(url.path(QUrl::FullyEncoded) +
+                    QString::fromLatin1(QUrl::toPercentEncoding(invite.token)),
+                QUrl::TolerantMode);
+    return url.toString(QUrl::FullyEncoded);
 }
 
 void InvitesView::newInvite() {

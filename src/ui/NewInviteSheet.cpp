@@ -25,18 +25,13 @@ namespace {
 constexpr int noteMinLines = 2;
 constexpr int noteMaxLines = 4;
 
-QString trimSpacesAndTabs(const QString &text) {
-    qsizetype start = 0, end = text.size();
-    auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
-    while (start < end && blank(text[start]))
-        ++start;
-    while (end > start && blank(text[end - 1]))
-        --end;
-    return text.mid(start, end - start);
+QString trimSpacesAndTabs(QString text) {
+    static const QRegularExpression ends(QStringLiteral("^[ \t]+|[ \t]+$"));
+    return text.remove(ends);
 }
 
 bool isInviteAddress(const QString &address) {
-    static const QRegularExpression pattern(QStringLiteral(R"(^[^\s@]+@[^\s@]+\.[^\s@]+$)"),
+    static const QRegularExpression pattern(QStringLiteral(R"(\A[^\s@]+@[^\s@]+\.[^\s@]+\z)"),
                                             QRegularExpression::UseUnicodePropertiesOption);
     return pattern.match(address).hasMatch();
 }
