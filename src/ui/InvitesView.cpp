@@ -1,8 +1,10 @@
 #include "InvitesView.h"
 
 #include "CaughtError.h"
+#include "EmptyStatePanel.h"
 #include "Icons.h"
 #include "InviteCodeSheet.h"
+#include "RowList.h"
 #include "Style.h"
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
@@ -16,7 +18,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -114,47 +115,15 @@ InvitesView::InvitesView(AppModel *model, std::function<void(const Invite &)> si
     m_newInvite->setToolTip(QStringLiteral("Invite a visitor (Ctrl+Shift+I)"));
     connect(m_newInvite, &QAction::triggered, this, &InvitesView::newInvite);
 
-    m_list = new QScrollArea(this);
+    m_list = new RowList(this);
     m_list->setObjectName(QStringLiteral("inviteList"));
-    m_list->setWidgetResizable(true);
-    m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto *rows = new QWidget(m_list);
-    m_rowsLayout = new QVBoxLayout(rows);
-    m_rowsLayout->setContentsMargins(4, 0, 4, 0);
-    m_rowsLayout->setSpacing(0);
-    m_list->setWidget(rows);
-    m_list->viewport()->setAutoFillBackground(false);
-    rows->setAutoFillBackground(false);
 
-    m_empty = new QWidget(this);
-    m_empty->setObjectName(QStringLiteral("emptyState"));
-    auto *emptyIcon = new QLabel(m_empty);
-    emptyIcon->setPixmap(Icons::symbol(QStringLiteral("envelope")).pixmap(48, 48));
-    emptyIcon->setAlignment(Qt::AlignCenter);
-    auto *emptyTitle = new QLabel(QStringLiteral("No invites yet"), m_empty);
-    emptyTitle->setObjectName(QStringLiteral("emptyTitle"));
-    Style::setText(emptyTitle, Style::Text::title2);
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    auto *emptyDescription = new QLabel(
-        QStringLiteral("Invite a visitor and their details will be ready when they arrive."),
-        m_empty);
-    emptyDescription->setAlignment(Qt::AlignCenter);
-    emptyDescription->setWordWrap(true);
-    Style::setSecondary(emptyDescription);
-    auto *emptyButton = new QPushButton(QStringLiteral("New Invite"), m_empty);
+    m_empty = new EmptyStatePanel(QStringLiteral("envelope"), QStringLiteral("No invites yet"), this);
+    m_empty->setDescription(
+        QStringLiteral("Invite a visitor and their details will be ready when they arrive."));
+    QPushButton *emptyButton = m_empty->addButton(QStringLiteral("New Invite"));
     emptyButton->setObjectName(QStringLiteral("emptyNewInviteButton"));
-    emptyButton->setAutoDefault(false);
     connect(emptyButton, &QPushButton::clicked, this, &InvitesView::newInvite);
-    auto *emptyLayout = new QVBoxLayout(m_empty);
-    emptyLayout->addStretch(1);
-    emptyLayout->addWidget(emptyIcon);
-    emptyLayout->addSpacing(4);
-    emptyLayout->addWidget(emptyTitle);
-    emptyLayout->addWidget(emptyDescription);
-    emptyLayout->addSpacing(8);
-    emptyLayout->addWidget(emptyButton, 0, Qt::AlignHCenter);
-    emptyLayout->addStretch(1);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 12);
@@ -169,10 +138,6 @@ InvitesView::InvitesView(AppModel *model, std::function<void(const Invite &)> si
     connect(m_model, &AppModel::visitorRevisionChanged, this, &InvitesView::reload);
     showInvites();
     reload();
-}
-
-QList<InviteRow *> InvitesView::rows() const {
-    return m_list->widget()->findChildren<InviteRow *>(Qt::FindDirectChildrenOnly);
 }
 
 QString InvitesView::inviteLink(const CloudClient &cloud, const Invite &invite) {
@@ -218,33 +183,26 @@ QCoro::Task<> InvitesView::load() {
 }
 
 void InvitesView::showInvites() {
-    while (QLayoutItem *item = m_rowsLayout->takeAt(0)) {
-        if (QWidget *widget = item->widget())
-            widget->deleteLater();
-        delete item;
-    }
+    // Later: a row may be the sender of the signal that got us here.
+    for (InviteRow *old : std::as_const(m_rows))
+        old->deleteLater();
+    m_rows.clear();
     const Clock &clock = m_model->clock();
-    for (qsizetype i = 0; i < m_invites.size(); ++i) {
-        if (i > 0) {
-            auto *divider = new QFrame(m_list->widget());
-            divider->setObjectName(QStringLiteral("rowDivider"));
-            divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Plain);
-            divider->setForegroundRole(QPalette::Midlight);
-            m_rowsLayout->addWidget(divider);
-        }
-        auto *row = new InviteRow(m_invites[i], clock, m_list->widget());
-        connect(row, &InviteRow::signInRequested, this, [this](const Invite &invite) {
+    QList<QWidget *> shown;
+    for (const Invite &invite : std::as_const(m_invites)) {
+        auto *row = new InviteRow(invite, clock, m_list->rowParent());
+        connect(row, &InviteRow::signInRequested, this, [this](const Invite &chosen) {
             if (m_signIn)
-                m_signIn(invite);
+                m_signIn(chosen);
         });
         connect(row, &InviteRow::showCodeRequested, this, &InvitesView::showCode);
         connect(row, &InviteRow::copyLinkRequested, this, &InvitesView::copyLink);
         connect(row, &InviteRow::resendRequested, this, &InvitesView::resend);
         connect(row, &InviteRow::cancelRequested, this, &InvitesView::confirmCancel);
-        m_rowsLayout->addWidget(row);
+        shown.append(row);
+        m_rows.append(row);
     }
-    m_rowsLayout->addStretch(1);
+    m_list->setRows(shown);
     // While the first load runs the (empty) list shows, not the empty state.
     const bool empty = m_invites.isEmpty() && !m_isLoading;
     m_list->setVisible(!empty);

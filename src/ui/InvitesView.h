@@ -10,15 +10,14 @@
 
 class AppModel;
 class CloudClient;
-class ElidedLabel;
+class EmptyStatePanel;
 class InviteCodeSheet;
 class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
-class QScrollArea;
 class QToolButton;
-class QVBoxLayout;
+class RowList;
 
 // One invite in the list: name, address and visit day, its state, "Sign In" while it
 // waits, and the "…" menu of what can still be done with it.
@@ -66,7 +65,7 @@ public:
     const QList<Invite> &invites() const { return m_invites; }
     bool isLoading() const { return m_isLoading; }
     const std::optional<QString> &notice() const { return m_notice; }
-    QList<InviteRow *> rows() const;
+    const QList<InviteRow *> &rows() const { return m_rows; }
 
     // The absolute invite link: the website base with "i/" and the token appended.
     static QString inviteLink(const CloudClient &cloud, const Invite &invite);
@@ -101,9 +100,9 @@ private:
     quint64 m_loadGeneration = 0;
 
     QAction *m_newInvite;
-    QScrollArea *m_list;
-    QVBoxLayout *m_rowsLayout;
-    QWidget *m_empty;
+    RowList *m_list;
+    QList<InviteRow *> m_rows;
+    EmptyStatePanel *m_empty;
     QPointer<InviteCodeSheet> m_codeSheet;
     QPointer<QMessageBox> m_confirmation;
     QPointer<QMessageBox> m_alert;

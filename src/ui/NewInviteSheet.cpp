@@ -160,12 +160,17 @@ void NewInviteSheet::rebuildFields() {
     m_fields.clear();
     const QStringList employees = m_model->settings().employees;
     const QList<KioskField> fields = sortedFields();
+    const std::optional<KioskField> address = emailField(fields);
     for (const KioskField &field : fields) {
         auto *answer = new AnswerField(field, employees, this);
         answer->setValue(m_draft.text(field.slot));
         connect(answer, &AnswerField::valueEdited, this,
                 [this](qint64 slot, const QString &value) { m_draft.answers[slot] = value; });
-        m_form->insertRow(int(m_fields.size()), AnswerField::labelText(field), answer);
+        // The invite goes to this field's answer, so it is not optional here.
+        const QString label = address && address->slot == field.slot
+                                  ? field.label
+                                  : AnswerField::labelText(field);
+        m_form->insertRow(int(m_fields.size()), label, answer);
         m_fields.append(answer);
     }
     if (!m_fields.isEmpty())

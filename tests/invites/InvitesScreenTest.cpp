@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDateEdit>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -117,6 +118,10 @@ private slots:
         QTRY_VERIFY(d.sheet() && d.sheet()->isVisible());
         sheet = d.sheet();
         QVERIFY(!sheet->emailEdit()->isVisible());
+        // Where the invite goes is not optional.
+        auto *form = sheet->findChild<QFormLayout *>();
+        QCOMPARE(qobject_cast<QLabel *>(form->labelForField(sheet->answerField(1)))->text(),
+                 QStringLiteral("Email"));
         enterText(sheet->answerField(0)->lineEdit(), "Alan Turing");
         enterText(sheet->answerField(1)->lineEdit(), "alan@nowhere");
         click(sheet->sendButton());
