@@ -2,7 +2,6 @@
 
 #include "AnswerField.h"
 #include "CaughtError.h"
-#include "Style.h"
 #include "TimeText.h"
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
@@ -10,15 +9,12 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QFormLayout>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QTimeEdit>
-#include <QVBoxLayout>
 #include <algorithm>
 
 namespace {
@@ -38,45 +34,36 @@ bool isInviteAddress(const QString &address) {
 } // namespace
 
 NewInviteSheet::NewInviteSheet(AppModel *model, QWidget *parent)
-    : QDialog(parent), m_model(model) {
-    setWindowTitle(QStringLiteral("New Invite"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(460);
+    : FormSheet(model, QStringLiteral("New Invite"), QStringLiteral("Send Invite"),
+                QStringLiteral("sendInviteButton"), parent) {
     const Clock &clock = m_model->clock();
     const QDateTime now = clock.now().toTimeZone(clock.zone);
-
-    auto *title = new QLabel(QStringLiteral("New Invite"), this);
-    Style::setText(title, Style::Text::title2);
-
-    m_form = new QFormLayout;
-    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    m_form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_form->setVerticalSpacing(10);
+    QFormLayout *rows = form();
 
     m_email = new QLineEdit(this);
     m_email->setObjectName(QStringLiteral("inviteEmailEdit"));
     m_email->setPlaceholderText(QStringLiteral("Email to send the invite to"));
     m_email->setAccessibleName(QStringLiteral("Email to send the invite to"));
     m_email->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
-    m_form->addRow(QString(), m_email);
+    rows->addRow(QString(), m_email);
 
     m_hasDate = new QCheckBox(QStringLiteral("Set a visit date"), this);
     m_hasDate->setObjectName(QStringLiteral("visitDateSwitch"));
-    m_form->addRow(QString(), m_hasDate);
+    rows->addRow(QString(), m_hasDate);
     m_date = new QDateEdit(now.date(), this);
     m_date->setObjectName(QStringLiteral("visitDateEdit"));
     m_date->setCalendarPopup(true);
     // Today and later days only: an invite for a past day would be expired at once.
     m_date->setMinimumDate(now.date());
     m_date->setDisplayFormat(clock.locale.dateFormat(QLocale::ShortFormat));
-    m_form->addRow(QStringLiteral("Visit date"), m_date);
+    rows->addRow(QStringLiteral("Visit date"), m_date);
     m_hasTime = new QCheckBox(QStringLiteral("Set a time"), this);
     m_hasTime->setObjectName(QStringLiteral("visitTimeSwitch"));
-    m_form->addRow(QString(), m_hasTime);
+    rows->addRow(QString(), m_hasTime);
     m_time = new QTimeEdit(QTime(now.time().hour(), now.time().minute()), this);
     m_time->setObjectName(QStringLiteral("visitTimeEdit"));
     m_time->setDisplayFormat(shortTimeFormat(clock.locale));
-    m_form->addRow(QStringLiteral("Visit time"), m_time);
+    rows->addRow(QStringLiteral("Visit time"), m_time);
     connect(m_hasDate, &QCheckBox::toggled, this, &NewInviteSheet::updateRows);
     connect(m_hasTime, &QCheckBox::toggled, this, &NewInviteSheet::updateRows);
 
@@ -87,53 +74,15 @@ NewInviteSheet::NewInviteSheet(AppModel *model, QWidget *parent)
     m_note->setTabChangesFocus(true);
     m_note->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     connect(m_note, &QPlainTextEdit::textChanged, this, &NewInviteSheet::fitNote);
-    m_form->addRow(QString(), m_note);
+    rows->addRow(QString(), m_note);
 
-    m_messageLabel = new QLabel(this);
-    m_messageLabel->setObjectName(QStringLiteral("sheetMessage"));
-    m_messageLabel->setTextFormat(Qt::PlainText);
-    m_messageLabel->setWordWrap(true);
-    Style::setText(m_messageLabel, Style::Text::callout);
-    Style::setForeground(m_messageLabel, Style::errorColor(palette()));
-    m_messageLabel->hide();
-
-    m_busy = new BusyIndicator(this);
-    m_busy->hide();
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setAutoDefault(false);
-    connect(m_cancel, &QPushButton::clicked, this, &NewInviteSheet::reject);
-    m_send = new QPushButton(QStringLiteral("Send Invite"), this);
-    m_send->setObjectName(QStringLiteral("sendInviteButton"));
-    m_send->setDefault(true);
-    connect(m_send, &QPushButton::clicked, this, &NewInviteSheet::send);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(m_busy);
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_send);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(16);
-    layout->addWidget(title);
-    layout->addLayout(m_form);
-    layout->addWidget(m_messageLabel);
-    layout->addLayout(buttons);
+    connect(actionButton(), &QPushButton::clicked, this, &NewInviteSheet::send);
 
     // A form saved in the settings window while the sheet is open applies at once.
     connect(m_model, &AppModel::settingsChanged, this, &NewInviteSheet::rebuildFields);
     rebuildFields();
     fitNote();
     updateRows();
-}
-
-QList<KioskField> NewInviteSheet::sortedFields() const {
-    QList<KioskField> fields = m_model->settings().fields;
-    std::stable_sort(fields.begin(), fields.end(),
-                     [](const KioskField &a, const KioskField &b) { return a.slot < b.slot; });
-    return fields;
 }
 
 std::optional<KioskField> NewInviteSheet::emailField(const QList<KioskField> &sortedFields) {
@@ -156,21 +105,17 @@ void NewInviteSheet::rebuildFields() {
     if (!m_model)
         return;
     for (qsizetype i = 0; i < m_fields.size(); ++i)
-        m_form->removeRow(0);
+        form()->removeRow(0);
     m_fields.clear();
-    const QStringList employees = m_model->settings().employees;
     const QList<KioskField> fields = sortedFields();
     const std::optional<KioskField> address = emailField(fields);
     for (const KioskField &field : fields) {
-        auto *answer = new AnswerField(field, employees, this);
-        answer->setValue(m_draft.text(field.slot));
-        connect(answer, &AnswerField::valueEdited, this,
-                [this](qint64 slot, const QString &value) { m_draft.answers[slot] = value; });
+        AnswerField *answer = boundAnswerField(field, &m_draft);
         // The invite goes to this field's answer, so it is not optional here.
         const QString label = address && address->slot == field.slot
                                   ? field.label
                                   : AnswerField::labelText(field);
-        m_form->insertRow(int(m_fields.size()), label, answer);
+        form()->insertRow(int(m_fields.size()), label, answer);
         m_fields.append(answer);
     }
     if (!m_fields.isEmpty())
@@ -182,10 +127,10 @@ void NewInviteSheet::updateRows() {
     if (!m_model)
         return;
     const int first = int(m_fields.size());
-    m_form->setRowVisible(first, !emailField(sortedFields()));
-    m_form->setRowVisible(first + 2, m_hasDate->isChecked());
-    m_form->setRowVisible(first + 3, m_hasDate->isChecked());
-    m_form->setRowVisible(first + 4, m_hasDate->isChecked() && m_hasTime->isChecked());
+    form()->setRowVisible(first, !emailField(sortedFields()));
+    form()->setRowVisible(first + 2, m_hasDate->isChecked());
+    form()->setRowVisible(first + 3, m_hasDate->isChecked());
+    form()->setRowVisible(first + 4, m_hasDate->isChecked() && m_hasTime->isChecked());
     fitHeight();
 }
 
@@ -203,24 +148,9 @@ void NewInviteSheet::fitNote() {
     }
 }
 
-void NewInviteSheet::setMessage(std::optional<QString> text) {
-    m_message = std::move(text);
-    m_messageLabel->setText(m_message.value_or(QString()));
-    m_messageLabel->setVisible(m_message.has_value());
-    fitHeight();
-}
-
-void NewInviteSheet::fitHeight() {
-    // The width is fixed; the height follows the rows and the message shown.
-    layout()->activate();
-    resize(width(), layout()->totalSizeHint().height());
-}
-
 void NewInviteSheet::setSending(bool sending) {
     m_isSending = sending;
-    m_send->setEnabled(!sending);
-    m_cancel->setEnabled(!sending);
-    m_busy->setVisible(sending);
+    setBusy(sending, false);
 }
 
 void NewInviteSheet::reject() {

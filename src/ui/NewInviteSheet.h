@@ -1,9 +1,9 @@
 #pragma once
 
+#include "FormSheet.h"
 #include "model/Records.h"
 
 #include <QDate>
-#include <QDialog>
 #include <QPointer>
 #include <QTime>
 #include <optional>
@@ -12,11 +12,8 @@
 
 class AnswerField;
 class AppModel;
-class BusyIndicator;
 class QCheckBox;
 class QDateEdit;
-class QFormLayout;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -25,7 +22,7 @@ class QTimeEdit;
 // The form that invites a visitor ahead of time: the sign-in form's answers, where to
 // send the invite, an optional day and time, and a note. The website stores the invite
 // and e-mails it; the sheet closes once it has.
-class NewInviteSheet : public QDialog {
+class NewInviteSheet : public FormSheet {
     Q_OBJECT
 public:
     static constexpr int answerLimit = 200;
@@ -43,7 +40,6 @@ public:
     };
     Input input() const;
     bool isSending() const { return m_isSending; }
-    const std::optional<QString> &message() const { return m_message; }
 
     // The first field, in slot order, labelled exactly "Email"; its answer is where the
     // invite goes. Without one the sheet asks for the address separately.
@@ -62,7 +58,7 @@ public:
     QDateEdit *dateEdit() const { return m_date; }
     QTimeEdit *timeEdit() const { return m_time; }
     QPlainTextEdit *noteEdit() const { return m_note; }
-    QPushButton *sendButton() const { return m_send; }
+    QPushButton *sendButton() const { return actionButton(); }
 
 public slots:
     void send();
@@ -71,20 +67,14 @@ public slots:
 
 private:
     QCoro::Task<> runCreate(NewInvite invite);
-    QList<KioskField> sortedFields() const;
     void rebuildFields();
     void updateRows();
     void fitNote();
-    void setMessage(std::optional<QString> text);
     void setSending(bool sending);
-    void fitHeight();
 
-    QPointer<AppModel> m_model;
     VisitorDraft m_draft;
     bool m_isSending = false;
-    std::optional<QString> m_message;
 
-    QFormLayout *m_form;
     QList<AnswerField *> m_fields;
     QLineEdit *m_email;
     QCheckBox *m_hasDate;
@@ -92,8 +82,4 @@ private:
     QCheckBox *m_hasTime;
     QTimeEdit *m_time;
     QPlainTextEdit *m_note;
-    QLabel *m_messageLabel;
-    BusyIndicator *m_busy;
-    QPushButton *m_cancel;
-    QPushButton *m_send;
 };
