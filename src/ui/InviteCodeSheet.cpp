@@ -64,6 +64,8 @@ InviteCodeSheet::InviteCodeSheet(const Invite &invite, const QString &link, QWid
     name->setTextFormat(Qt::PlainText);
     name->setAlignment(Qt::AlignCenter);
     name->setWordWrap(true);
+    // A long name wraps above the code instead of widening the sheet.
+    name->setFixedWidth(codeSize);
     Style::setText(name, Style::Text::title2);
 
     auto *done = new QPushButton(QStringLiteral("Done"), this);

@@ -332,6 +332,10 @@ private slots:
         enterText(sheet.answerField(1)->lineEdit(), "rita@example.com");
         click(sheet.sendButton());
         QVERIFY(sheet.isSending() && !sheet.sendButton()->isEnabled());
+        // Nothing closes the sheet while the invite is on its way.
+        QVERIFY(!sheet.findChild<QPushButton *>("cancelButton")->isEnabled());
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        QVERIFY(sheet.isVisible());
         QTRY_VERIFY(!sheet.isSending());
         QCOMPARE(sheet.message().value_or(""), "Your session ended. Please sign in again.");
         QVERIFY(sheet.isVisible());
