@@ -1,5 +1,6 @@
 #include "DeskView.h"
 
+#include "EmployeesView.h"
 #include "Icons.h"
 #include "InvitesView.h"
 #include "NewInviteSheet.h"
@@ -266,8 +267,11 @@ void DeskView::setSection(std::optional<DeskSection> section) {
     for (QAction *action : std::as_const(m_sectionActions))
         m_toolbar->removeAction(action);
     m_sectionActions.clear();
-    if (m_current)
+    if (m_current) {
+        // Out of the column at once; deleting waits for the event loop.
+        m_current->hide();
         m_current->deleteLater();
+    }
 
     // Each visit builds the screen anew, so its transient state starts cleared.
     m_current = makeSectionView(shown);
@@ -279,6 +283,7 @@ void DeskView::setSection(std::optional<DeskSection> section) {
         if (QWidget *button = m_toolbar->widgetForAction(action))
             button->setObjectName(action->objectName() + QStringLiteral("Button"));
     }
+    emit sectionShown(shown);
 }
 
 namespace {
@@ -306,8 +311,9 @@ SectionView *DeskView::makeSectionView(DeskSection section) {
                     desk->signInInvite(invite);
             },
             m_detail);
-    case DeskSection::visitors:
     case DeskSection::employees:
+        return new EmployeesView(m_model, m_detail);
+    case DeskSection::visitors:
         break;
     }
     return new PlaceholderSection(section, m_detail);
@@ -320,6 +326,7 @@ void DeskView::setSidebarCollapsed(bool collapsed) {
     m_preferences->setValue(QLatin1String(collapsedKey), collapsed);
     m_sidebar->setCollapsed(collapsed);
     updateCollapseAction();
+    emit sidebarCollapsedChanged(collapsed);
 }
 
 void DeskView::toggleSidebar() {

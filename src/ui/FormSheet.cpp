@@ -91,6 +91,15 @@ void FormSheet::setBusy(bool busy, bool cancelStays) {
 }
 
 void FormSheet::fitHeight() {
+    // The height follows the rows and messages shown, and is fixed so the window
+    // manager cannot stretch the form apart.
     layout()->activate();
-    resize(width(), layout()->totalSizeHint().height());
+    setFixedHeight(layout()->totalSizeHint().height());
+}
+
+QString FormSheet::formLabel(const KioskField &field) {
+    // Labels are the account's own text: "&" is a character here, not an access key.
+    QString label = AnswerField::labelText(field);
+    label.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return label;
 }

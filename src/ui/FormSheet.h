@@ -40,6 +40,8 @@ protected:
     // Busy: the action is disabled (Cancel too unless `cancelStays`) and the indicator turns.
     void setBusy(bool busy, bool cancelStays);
     void fitHeight();
+    // The form row label for `field`.
+    static QString formLabel(const KioskField &field);
 
     QPointer<AppModel> m_model;
 

@@ -4,6 +4,7 @@
 #include "EmptyStatePanel.h"
 #include "Icons.h"
 #include "InviteCodeSheet.h"
+#include "ProblemAlert.h"
 #include "RowList.h"
 #include "Style.h"
 #include "cloud/CloudClient.h"
@@ -217,17 +218,12 @@ void InvitesView::setNotice(std::optional<QString> text) {
         return;
     }
     if (!m_alert) {
-        m_alert = new QMessageBox(QMessageBox::Information, QStringLiteral("Invites"),
-                                  QStringLiteral("Invites"), QMessageBox::Ok, this);
+        m_alert = makeAlert(this, QMessageBox::Information, QStringLiteral("Invites"), *m_notice);
         m_alert->setObjectName(QStringLiteral("invitesNotice"));
-        m_alert->setWindowModality(Qt::WindowModal);
-        m_alert->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_alert, &QMessageBox::finished, this, [this] { m_notice.reset(); });
+    } else {
+        setErrorAlertMessage(m_alert, *m_notice);
     }
-    m_alert->setInformativeText(*m_notice);
-    // Addresses and server messages are shown as written, never as markup.
-    if (auto *label = m_alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
     m_alert->open();
 }
 
@@ -280,6 +276,7 @@ void InvitesView::confirmCancel(const Invite &invite) {
     QPushButton *confirm =
         m_confirmation->addButton(QStringLiteral("Cancel Invite"), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirmCancelInviteButton"));
+    markDestructive(confirm);
     QPushButton *keep =
         m_confirmation->addButton(QStringLiteral("Keep Invite"), QMessageBox::RejectRole);
     keep->setObjectName(QStringLiteral("keepInviteButton"));

@@ -112,9 +112,10 @@ void NewInviteSheet::rebuildFields() {
     for (const KioskField &field : fields) {
         AnswerField *answer = boundAnswerField(field, &m_draft);
         // The invite goes to this field's answer, so it is not optional here.
-        const QString label = address && address->slot == field.slot
-                                  ? field.label
-                                  : AnswerField::labelText(field);
+        QString label = address && address->slot == field.slot ? field.label
+                                                               : AnswerField::labelText(field);
+        // Labels are the account's own text: "&" is a character here, not an access key.
+        label.replace(QLatin1Char('&'), QLatin1String("&&"));
         form()->insertRow(int(m_fields.size()), label, answer);
         m_fields.append(answer);
     }

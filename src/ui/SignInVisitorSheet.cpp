@@ -77,7 +77,7 @@ void SignInVisitorSheet::rebuildFields() {
     m_fields.clear();
     for (const KioskField &field : sortedFields()) {
         AnswerField *answer = boundAnswerField(field, &m_draft);
-        form()->addRow(AnswerField::labelText(field), answer);
+        form()->addRow(formLabel(field), answer);
         m_fields.append(answer);
         if (focusedSlot == field.slot)
             answer->setFocus();
@@ -145,6 +145,15 @@ QCoro::Task<> SignInVisitorSheet::loadExpected() {
     emit expectedLoaded();
 }
 
+void SignInVisitorSheet::focusField(std::optional<qint64> slot) {
+    for (AnswerField *field : std::as_const(m_fields)) {
+        if (!slot || field->field().slot == *slot) {
+            field->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
 void SignInVisitorSheet::setSaving(bool saving) {
     m_isSaving = saving;
     // Closing the sheet does not stop a sign-in already sent.
@@ -159,8 +168,10 @@ void SignInVisitorSheet::updateBadgeNote() {
 void SignInVisitorSheet::submit() {
     if (m_isSaving || !m_model)
         return;
-    if (std::optional<QString> problem = AppModel::problem(m_draft, sortedFields())) {
-        setMessage(*problem);
+    if (std::optional<AppModel::Problem> problem =
+            AppModel::problemField(m_draft, sortedFields())) {
+        setMessage(problem->message);
+        focusField(problem->slot);
         return;
     }
     setSaving(true);
@@ -194,6 +205,8 @@ QCoro::Task<> SignInVisitorSheet::runSignIn(VisitorDraft draft, std::optional<In
         m_draft = {};
         showDraft();
         rebuildPicker();
+        // Ready for the next visitor.
+        focusField(std::nullopt);
         co_return;
     }
     accept();

@@ -47,6 +47,8 @@ private:
     void showDraft();
     void setSaving(bool saving);
     void updateBadgeNote();
+    // The field for `slot`, or the first field.
+    void focusField(std::optional<qint64> slot);
 
     std::optional<Invite> m_invite;
     VisitorDraft m_draft;
