@@ -1,6 +1,7 @@
 #include "VisitorsView.h"
 
 #include "CaughtError.h"
+#include "EmptyStatePanel.h"
 #include "Icons.h"
 #include "ProblemAlert.h"
 #include "Style.h"
@@ -30,25 +31,6 @@ namespace {
 constexpr int horizontalMargin = 20;
 constexpr int detailMinimumWidth = 240;
 constexpr int detailDefaultWidth = 280;
-
-QWidget *emptyState(QWidget *parent) {
-    auto *panel = new QWidget(parent);
-    panel->setObjectName(QStringLiteral("emptyState"));
-    auto *icon = new QLabel(panel);
-    icon->setPixmap(Icons::symbol(QStringLiteral("person.2.slash")).pixmap(48, 48));
-    icon->setAlignment(Qt::AlignCenter);
-    auto *title = new QLabel(QStringLiteral("No visitors found"), panel);
-    title->setObjectName(QStringLiteral("emptyTitle"));
-    Style::setText(title, Style::Text::title2);
-    title->setAlignment(Qt::AlignCenter);
-    auto *layout = new QVBoxLayout(panel);
-    layout->addStretch(1);
-    layout->addWidget(icon);
-    layout->addSpacing(4);
-    layout->addWidget(title);
-    layout->addStretch(1);
-    return panel;
-}
 
 QString formatTitle(LogFormat format) {
     return format == LogFormat::pdf ? QStringLiteral("Export as PDF")
@@ -181,7 +163,8 @@ VisitorsView::VisitorsView(AppModel *model, QWidget *parent)
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &VisitorsView::selectionChanged);
 
-    m_empty = emptyState(this);
+    m_empty = new EmptyStatePanel(QStringLiteral("person.2.slash"),
+                                  QStringLiteral("No visitors found"), this);
 
     m_loadMore = new QPushButton(QStringLiteral("Load More"), this);
     m_loadMore->setObjectName(QStringLiteral("loadMoreButton"));
