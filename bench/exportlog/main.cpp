@@ -99,14 +99,18 @@ struct Run {
 };
 
 QCoro::Task<void> exportInto(CloudClient *cloud, LogFormat format, QString path,
-                             std::shared_ptr<Run> run, QElapsedTimer *clock, QEventLoop *loop) {
+                             std::shared_ptr<Run> run, QElapsedTimer *timer, QEventLoop *loop) {
+    // Named locals, not temporaries, in the co_await: GCC 12 destroys some of those twice.
+    std::function<void(qsizetype)> progress = [run, timer](qsizetype) {
+        run->fetchSeconds = timer->nsecsElapsed() / 1e9;
+        ++run->pages;
+    };
+    VisitorQuery everything;
+    CancellationToken never;
+    Clock clock;
     try {
-        co_await exportVisitorLog(
-            cloud, {}, format, path, {},
-            [run, clock](qsizetype) {
-                run->fetchSeconds = clock->nsecsElapsed() / 1e9;
-                ++run->pages;
-            });
+        co_await exportVisitorLog(cloud, std::move(everything), format, path, never,
+                                  std::move(progress), std::move(clock));
     } catch (const std::exception &error) {
         run->error = describeError(error);
     }

@@ -25,7 +25,8 @@ QString proposedLogName(const QDate &today);
 // Fetches every row matching `query` (allVisitors), builds the file and writes it to
 // `path`. `progress` hears the rows fetched so far after each page. Fails with the
 // fetch's or the write's error, leaving any earlier file untouched; a cancelled export
-// writes nothing and throws Cancelled.
+// writes nothing and throws Cancelled. Callers inside a coroutine pass named locals, not
+// temporaries: GCC 12 destroys some temporaries of a co_await expression twice.
 QCoro::Task<void> exportVisitorLog(CloudClient *cloud, VisitorQuery query, LogFormat format,
                                    QString path, CancellationToken cancel = {},
                                    std::function<void(qsizetype)> progress = {},
