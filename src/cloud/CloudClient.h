@@ -95,6 +95,8 @@ public:
     // to (else `signedOut`): the sign-in once only, whatever was delivered before; the
     // sign-out of the visitor this desk created under that device record id.
     QCoro::Task<void> replayVisitor(NewVisitor visitor, CancellationToken cancel = {});
+    // The visitor this account created under `deviceRecordID`, if the backend has it.
+    QCoro::Task<std::optional<VisitorRow>> visitorByDeviceRecord(QString deviceRecordID);
     QCoro::Task<void> signOutDeviceRecord(QUuid owner, QString deviceRecordID, QDateTime at,
                                           CancellationToken cancel = {});
 

@@ -238,6 +238,15 @@ QCoro::Task<void> CloudClient::replayVisitor(NewVisitor visitor, CancellationTok
     co_await sendAuthorized(request, "POST", visitor.toJson(), cancel);
 }
 
+QCoro::Task<std::optional<VisitorRow>>
+CloudClient::visitorByDeviceRecord(QString deviceRecordID) {
+    const QueryItems items{{QStringLiteral("device_record_id"), QStringLiteral("eq.") + deviceRecordID}};
+    const QList<VisitorRow> rows = co_await fetchVisitors(this, items, CancellationToken());
+    if (rows.isEmpty())
+        co_return std::nullopt;
+    co_return rows.first();
+}
+
 QCoro::Task<void> CloudClient::signOutDeviceRecord(QUuid owner, QString deviceRecordID,
                                                    QDateTime at, CancellationToken cancel) {
     const QUrl url =

@@ -173,11 +173,24 @@ QCoro::Task<BadgePrintResult> AppModel::signIn(VisitorDraft draft, std::optional
         try {
             row = co_await cloud->insertVisitor(visitor);
         } catch (const CloudError &error) {
-            if (!isUnreachable(error))
-                throw;
             failure = error;
         }
-        if (!self && failure)
+        if (failure && failure->kind() == CloudError::Kind::server && failure->status() == 409) {
+            // The network stack sends a request again when the first answer was lost on
+            // the way; the copy then meets the row the first one stored. That row is ours.
+            std::optional<VisitorRow> stored;
+            try {
+                stored = co_await cloud->visitorByDeviceRecord(visitor.deviceRecordID);
+            } catch (const CloudError &error) {
+                if (isUnreachable(error))
+                    failure = error;
+            }
+            if (stored) {
+                row = *stored;
+                failure.reset();
+            }
+        }
+        if (failure && (!self || !isUnreachable(*failure)))
             throw *failure;
         keepHere = failure.has_value();
     }
