@@ -35,19 +35,31 @@ QString deviceRecordText(const QUuid &id) {
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
 
-// The first change that may be sent now: not held, and not behind a held change of the
-// same visitor (its sign-out waits for its sign-in).
-std::optional<qsizetype> nextSendable(const QList<QueuedChange> &changes) {
+// Whether each change may be sent: not held, and not behind a held change of the same
+// visitor (its sign-out waits for its sign-in).
+QList<bool> sendable(const QList<QueuedChange> &changes) {
     QSet<QString> held;
-    for (qsizetype i = 0; i < changes.size(); ++i) {
-        const QString &id = changes[i].visitor.deviceRecordID;
-        if (changes[i].isHeld() || held.contains(id)) {
+    QList<bool> result;
+    for (const QueuedChange &change : changes) {
+        const QString &id = change.visitor.deviceRecordID;
+        if (change.isHeld() || held.contains(id))
             held.insert(id);
-            continue;
-        }
-        return i;
+        result.append(!held.contains(id));
     }
-    return std::nullopt;
+    return result;
+}
+
+std::optional<qsizetype> nextSendable(const QList<QueuedChange> &changes) {
+    const qsizetype index = sendable(changes).indexOf(true);
+    return index < 0 ? std::nullopt : std::optional<qsizetype>(index);
+}
+
+int countSendable(const QList<QueuedChange> &changes, QueuedChange::Kind kind) {
+    const QList<bool> ok = sendable(changes);
+    int count = 0;
+    for (qsizetype i = 0; i < changes.size(); ++i)
+        count += ok[i] && changes[i].kind == kind;
+    return count;
 }
 
 } // namespace
@@ -90,17 +102,11 @@ bool AppModel::hasWaiting() const {
 }
 
 int AppModel::waitingSignIns() const {
-    const QList<QueuedChange> changes = queuedChanges();
-    return int(std::count_if(changes.begin(), changes.end(), [](const QueuedChange &change) {
-        return change.kind == QueuedChange::Kind::signIn && !change.isHeld();
-    }));
+    return countSendable(queuedChanges(), QueuedChange::Kind::signIn);
 }
 
 int AppModel::waitingSignOuts() const {
-    const QList<QueuedChange> changes = queuedChanges();
-    return int(std::count_if(changes.begin(), changes.end(), [](const QueuedChange &change) {
-        return change.kind == QueuedChange::Kind::signOut && !change.isHeld();
-    }));
+    return countSendable(queuedChanges(), QueuedChange::Kind::signOut);
 }
 
 QString AppModel::offlineText() const {
