@@ -511,6 +511,13 @@ QString dayFormat(const QLocale &locale) {
 
 } // namespace
 
+QString shortTimeFormat(const QLocale &locale) {
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(seconds);
+    return format;
+}
+
 std::optional<QDateTime> Invite::visitDay(const Clock &clock) const {
     if (!visitDate)
         return std::nullopt;
@@ -562,7 +569,8 @@ std::optional<QString> Invite::whenText(const Clock &clock) const {
     if (!moment)
         return dayText;
     return dayText + QStringLiteral(" at ") +
-           clock.locale.toString(moment->toTimeZone(clock.zone).time(), QLocale::ShortFormat);
+           clock.locale.toString(moment->toTimeZone(clock.zone).time(),
+                                 shortTimeFormat(clock.locale));
 }
 
 // ---------------------------------------------------------------------------

@@ -122,6 +122,10 @@ struct InviteAnswer {
     QJsonObject toJson() const;
 };
 
+// The locale's short time-of-day format without seconds: some locales (the C locale
+// among them) put seconds into their "short" format.
+QString shortTimeFormat(const QLocale &locale);
+
 // Where "now", the time zone and the locale come from; tests pin all three.
 struct Clock {
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };

@@ -2,6 +2,8 @@
 
 #include "EmployeesView.h"
 #include "Icons.h"
+#include "InvitesView.h"
+#include "NewInviteSheet.h"
 #include "SectionView.h"
 #include "SignInVisitorSheet.h"
 #include "Style.h"
@@ -302,10 +304,16 @@ SectionView *DeskView::makeSectionView(DeskSection section) {
     switch (section) {
     case DeskSection::today:
         return new TodayView(m_model, m_detail);
+    case DeskSection::invites:
+        return new InvitesView(
+            m_model, [desk = QPointer<DeskView>(this)](const Invite &invite) {
+                if (desk)
+                    desk->signInInvite(invite);
+            },
+            m_detail);
     case DeskSection::employees:
         return new EmployeesView(m_model, m_detail);
     case DeskSection::visitors:
-    case DeskSection::invites:
         break;
     }
     return new PlaceholderSection(section, m_detail);
@@ -388,18 +396,7 @@ void DeskView::syncInviteSheet() {
 }
 
 QDialog *DeskView::makeNewInviteSheet() {
-    // The invite form is not part of this build yet; the sheet only closes again.
-    auto *sheet = new QDialog(this);
-    sheet->setWindowTitle(QStringLiteral("New Invite"));
-    auto *layout = new QVBoxLayout(sheet);
-    layout->setContentsMargins(24, 24, 24, 24);
-    auto *title = new QLabel(QStringLiteral("New Invite"), sheet);
-    Style::setText(title, Style::Text::title2);
-    layout->addWidget(title);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, sheet);
-    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
-    layout->addWidget(buttons);
-    return sheet;
+    return new NewInviteSheet(m_model, this);
 }
 
 void DeskView::syncNewInviteSheet() {

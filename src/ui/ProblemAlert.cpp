@@ -13,17 +13,21 @@ constexpr int widestMessage = 420;
 constexpr int narrowestMessage = 300;
 } // namespace
 
-QMessageBox *makeErrorAlert(QWidget *parent, const QString &message) {
-    auto *alert =
-        new QMessageBox(QMessageBox::Warning, errorTitle, QString(), QMessageBox::Ok, parent);
+QMessageBox *makeAlert(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                       const QString &message) {
+    auto *alert = new QMessageBox(icon, title, QString(), QMessageBox::Ok, parent);
     alert->setTextFormat(Qt::PlainText);
-    alert->setText(errorTitle);
+    alert->setText(title);
     if (auto *title = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
         Style::setText(title, Style::Text::headline);
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     setErrorAlertMessage(alert, message);
     return alert;
+}
+
+QMessageBox *makeErrorAlert(QWidget *parent, const QString &message) {
+    return makeAlert(parent, QMessageBox::Warning, errorTitle, message);
 }
 
 void setErrorAlertMessage(QMessageBox *alert, const QString &message) {
@@ -33,6 +37,8 @@ void setErrorAlertMessage(QMessageBox *alert, const QString &message) {
     auto *label = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
     if (!label)
         return;
+    // Addresses and server messages are shown as written, never as markup.
+    label->setTextFormat(Qt::PlainText);
     const QFontMetrics metrics(label->font());
     label->setMinimumWidth(
         std::clamp(metrics.horizontalAdvance(message) + 8, narrowestMessage, widestMessage));

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <functional>
 
 class QAbstractButton;
-class QMessageBox;
 class QWidget;
 
+// A window-modal box with one "OK", `title` in bold above `message`, wide enough for
+// both. Deletes itself when closed.
+QMessageBox *makeAlert(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                       const QString &message);
 // The "Something went wrong" alert: a window-modal box with one "OK", the title in bold
 // above the message, wide enough for both. Deletes itself when closed.
 QMessageBox *makeErrorAlert(QWidget *parent, const QString &message);

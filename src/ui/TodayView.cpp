@@ -1,9 +1,11 @@
 #include "TodayView.h"
 
 #include "CaughtError.h"
+#include "EmptyStatePanel.h"
 #include "Icons.h"
 #include "ProblemAlert.h"
 #include "RollCall.h"
+#include "RowList.h"
 #include "Style.h"
 #include "TimeText.h"
 #include "badge/BadgePrinter.h"
@@ -16,7 +18,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -141,40 +142,11 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     for (StatTile *tile : {m_todayTile, m_onSiteTile, m_weekTile})
         tiles->addWidget(tile, 1);
 
-    m_list = new QScrollArea(this);
+    m_list = new RowList(this);
     m_list->setObjectName(QStringLiteral("onSiteList"));
-    m_list->setWidgetResizable(true);
-    m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto *rows = new QWidget(m_list);
-    m_rowsLayout = new QVBoxLayout(rows);
-    m_rowsLayout->setContentsMargins(4, 0, 4, 0);
-    m_rowsLayout->setSpacing(0);
-    m_list->setWidget(rows);
-    m_list->viewport()->setAutoFillBackground(false);
-    rows->setAutoFillBackground(false);
 
-    m_empty = new QWidget(this);
-    m_empty->setObjectName(QStringLiteral("emptyState"));
-    auto *emptyIcon = new QLabel(m_empty);
-    emptyIcon->setPixmap(Icons::symbol(QStringLiteral("building.2")).pixmap(48, 48));
-    emptyIcon->setAlignment(Qt::AlignCenter);
-    auto *emptyTitle = new QLabel(QStringLiteral("No one on site"), m_empty);
-    emptyTitle->setObjectName(QStringLiteral("emptyTitle"));
-    Style::setText(emptyTitle, Style::Text::title2);
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    m_emptyDescription = new QLabel(m_empty);
-    m_emptyDescription->setObjectName(QStringLiteral("emptyDescription"));
-    m_emptyDescription->setAlignment(Qt::AlignCenter);
-    m_emptyDescription->setWordWrap(true);
-    Style::setSecondary(m_emptyDescription);
-    auto *emptyLayout = new QVBoxLayout(m_empty);
-    emptyLayout->addStretch(1);
-    emptyLayout->addWidget(emptyIcon);
-    emptyLayout->addSpacing(4);
-    emptyLayout->addWidget(emptyTitle);
-    emptyLayout->addWidget(m_emptyDescription);
-    emptyLayout->addStretch(1);
+    m_empty = new EmptyStatePanel(QStringLiteral("building.2"), QStringLiteral("No one on site"),
+                                  this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 12);
@@ -223,7 +195,7 @@ void TodayView::updateOnSite() {
         if (widget) {
             widget->setRow(row, clock);
         } else {
-            widget = new OnSiteRow(row, clock, m_list->widget());
+            widget = new OnSiteRow(row, clock, m_list->rowParent());
             connect(widget, &OnSiteRow::printRequested, this, &TodayView::printBadge);
             connect(widget, &OnSiteRow::signOutRequested, this,
                     [this](const VisitorRow &visitor) { signOut(visitor); });
@@ -235,27 +207,14 @@ void TodayView::updateOnSite() {
         gone->deleteLater();
     m_rows = kept;
 
-    while (QLayoutItem *item = m_rowsLayout->takeAt(0)) {
-        if (item->widget() && item->widget()->objectName() == QLatin1String("rowDivider"))
-            item->widget()->deleteLater();
-        delete item;
-    }
-    for (qsizetype i = 0; i < onSite.size(); ++i) {
-        if (i > 0) {
-            auto *divider = new QFrame(m_list->widget());
-            divider->setObjectName(QStringLiteral("rowDivider"));
-            divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Plain);
-            divider->setForegroundRole(QPalette::Midlight);
-            m_rowsLayout->addWidget(divider);
-        }
-        m_rowsLayout->addWidget(m_rows.value(onSite[i].id));
-    }
-    m_rowsLayout->addStretch(1);
+    QList<QWidget *> ordered;
+    for (const VisitorRow &row : onSite)
+        ordered.append(m_rows.value(row.id));
+    m_list->setRows(ordered);
 
     m_list->setVisible(!onSite.isEmpty());
     m_empty->setVisible(onSite.isEmpty());
-    m_emptyDescription->setText(
+    m_empty->setDescription(
         m_model->lastRefresh() ? QStringLiteral("Visitors signed in on any device show up here.")
                                : QStringLiteral("Loading…"));
     updateActions();

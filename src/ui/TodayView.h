@@ -12,12 +12,12 @@
 
 class AppModel;
 class ElidedLabel;
+class EmptyStatePanel;
 class QLabel;
 class QMessageBox;
 class QPushButton;
-class QScrollArea;
 class QToolButton;
-class QVBoxLayout;
+class RowList;
 class SectionHeader;
 
 // One of the three counters at the top of Today.
@@ -95,11 +95,9 @@ private:
     StatTile *m_todayTile;
     StatTile *m_onSiteTile;
     StatTile *m_weekTile;
-    QScrollArea *m_list;
-    QVBoxLayout *m_rowsLayout;
+    RowList *m_list;
     QHash<QUuid, OnSiteRow *> m_rows;
-    QWidget *m_empty;
-    QLabel *m_emptyDescription;
+    EmptyStatePanel *m_empty;
     QPointer<QMessageBox> m_confirmation;
     QPointer<QMessageBox> m_alert;
 };
