@@ -105,6 +105,9 @@ public:
     // Visitors signed in here that the on-site list does not hold yet, newest first;
     // their `id` is their device record id.
     const QList<VisitorRow> &pendingOnSite() const { return m_pendingOnSite; }
+    // The loaded on-site list with those visitors, newest first (the loaded list keeps
+    // its own order among equal times): everyone in the building as far as this desk knows.
+    QList<VisitorRow> everyoneOnSite() const;
     // True while this visitor's sign-in has not reached the backend.
     bool isUnsynced(const QUuid &id) const;
     // What the queued sign-ins add to the loaded counters.

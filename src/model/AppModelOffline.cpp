@@ -123,6 +123,14 @@ QString AppModel::offlineText() const {
     return {};
 }
 
+QList<VisitorRow> AppModel::everyoneOnSite() const {
+    QList<VisitorRow> rows = m_onSite + m_pendingOnSite;
+    std::stable_sort(rows.begin(), rows.end(), [](const VisitorRow &a, const VisitorRow &b) {
+        return a.signedInAt > b.signedInAt;
+    });
+    return rows;
+}
+
 bool AppModel::isUnsynced(const QUuid &id) const {
     const QString record = deviceRecordText(id);
     const QList<QueuedChange> changes = queuedChanges();

@@ -272,7 +272,7 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
 QCoro::Task<int> AppModel::signOutEveryone() {
     QPointer<AppModel> self(this);
     // The list shrinks under us as each sign-out refreshes; work on what was shown.
-    const QList<VisitorRow> rows = m_onSite + m_pendingOnSite;
+    const QList<VisitorRow> rows = everyoneOnSite();
     int failures = 0;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (!self) {
