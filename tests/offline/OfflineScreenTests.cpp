@@ -8,6 +8,7 @@
 #include "ui/AccountSettings.h"
 #include "ui/DeskView.h"
 #include "ui/OfflineBanner.h"
+#include "ui/RollCall.h"
 #include "ui/TodayView.h"
 
 #include <QLabel>
@@ -121,6 +122,18 @@ private slots:
         QCOMPARE(screen.rows().keys(), QStringList({"Bob Offline", "Sam Synced"}));
         for (OnSiteRow *row : screen.rows())
             QVERIFY(!OfflineScreen::marked(row));
+    }
+
+    // Everyone in the building, as far as this desk knows, and said to be offline.
+    void rollCallListsVisitorsWaitingHere() {
+        OfflineScreen screen;
+        const RollCall rollCall = RollCall::fromModel(*screen.desk.model);
+        QStringList names;
+        for (const VisitorRow &row : rollCall.onSite)
+            names << row.visitorName;
+        QCOMPARE(names, QStringList({"Ann Offline", "Bob Offline", "Sam Synced"}));
+        QVERIFY(rollCall.offline);
+        QVERIFY(rollCall.asOfText().startsWith(QStringLiteral("Offline — list as of ")));
     }
 
     void refusedVisitorIsForAPersonToDecide() {
