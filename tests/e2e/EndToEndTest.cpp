@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -278,7 +280,9 @@ private slots:
             m_desk->waitUntil("the host's alert at the receiver",
                               [&] { return !m_receiver.requestsTo(m_hookPath).isEmpty(); });
             const FakeHttpServer::Request alert = m_receiver.requestsTo(m_hookPath).first();
-            expect(alert.method == "POST" && alert.body.contains(m_visitor.toUtf8()),
+            const QJsonObject payload = QJsonDocument::fromJson(alert.body).object();
+            expect(alert.method == "POST" && payload.value("visitor").toString() == m_visitor &&
+                       payload.value("host").toString() == m_employee,
                    "the receiver got " + QString::fromUtf8(alert.method + ' ' + alert.body));
             waitForPdf(m_badgeFile);
             m_desk->waitFor(Look::name("inviteStatus").within("inviteList"),
