@@ -104,7 +104,9 @@ Target widgetTarget(QWidget *window, QWidget *widget) {
         target.labels << withoutMnemonics(button->text());
         target.checked = button->isChecked();
     } else if (auto *label = qobject_cast<QLabel *>(widget)) {
-        target.labels << withoutMnemonics(plainLabelText(label));
+        // Only a label for another widget has an access key; others show "&" as typed.
+        target.labels << (label->buddy() ? withoutMnemonics(plainLabelText(label))
+                                         : plainLabelText(label));
     } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
         target.labels << edit->placeholderText();
         // A password shows as dots to a person; the driver does not read it either.
