@@ -57,6 +57,7 @@ struct Target {
     bool enabled = true;
     bool checked = false;
     bool focused = false;
+    bool masked = false;         // a password field: what it holds is not told
     std::function<QRect()> rect; // global, after scrolling it into view
 };
 
@@ -110,7 +111,8 @@ Target widgetTarget(QWidget *window, QWidget *widget) {
     } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
         target.labels << edit->placeholderText();
         // A password shows as dots to a person; the driver does not read it either.
-        target.value = edit->echoMode() == QLineEdit::Normal ? edit->text() : QString();
+        target.masked = edit->echoMode() != QLineEdit::Normal;
+        target.value = target.masked ? QString() : edit->text();
     } else if (auto *text = qobject_cast<QPlainTextEdit *>(widget)) {
         target.labels << text->placeholderText();
         target.value = text->toPlainText();
@@ -328,6 +330,7 @@ QJsonObject TestDriver::find(const QJsonObject &query) const {
             {"enabled", found->enabled},
             {"checked", found->checked},
             {"focused", found->focused},
+            {"masked", found->masked},
             {"rect", rectJson(global)}};
 }
 

@@ -237,6 +237,7 @@ Seen DeskRobot::find(const Look &look) {
     seen.checked = reply.value("checked").toBool();
     seen.focused = reply.value("focused").toBool();
     seen.exposed = reply.value("exposed").toBool();
+    seen.masked = reply.value("masked").toBool();
     seen.windowId = reply.value("windowId").toString();
     const auto rect = [&reply](const char *key) {
         const QJsonArray r = reply.value(key).toArray();
@@ -323,9 +324,7 @@ void DeskRobot::typeInto(const Look &look, const QString &text) {
         waitFor(look, "the field to take the keyboard", [](const Seen &s) { return s.focused; });
     pressKeys("ctrl+a");
     xdotool({"type", "--delay", "4", "--", text});
-    // Masked fields do not tell what they hold.
-    if (field.className == u"QLineEdit" && field.value.isEmpty() && text.size() > 0 &&
-        find(look).value.isEmpty())
+    if (field.masked)
         return;
     waitFor(
         look, "the typed text to arrive: \"" + text + '"',

@@ -37,8 +37,9 @@ struct Seen {
     QString window, kind, className, name, value;
     QStringList labels;
     bool enabled = false, checked = false, focused = false, exposed = false;
-    QRect rect;       // on the screen, as the desk believes
-    QString windowId; // its X window, and where it is in there
+    bool masked = false; // a password field, which does not tell what it holds
+    QRect rect;          // on the screen, as the desk believes
+    QString windowId;    // its X window, and where it is in there
     QRect local;
     QString describe() const;
 };
