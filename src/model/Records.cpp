@@ -589,3 +589,14 @@ QByteArray NewInvite::toJson() const {
         object.insert(QStringLiteral("note"), *note);
     return compact(object);
 }
+
+DeskWindow DeskWindow::at(const QDateTime &now, const QTimeZone &zone) {
+    const QDate today = now.toTimeZone(zone).date();
+    DeskWindow window;
+    window.startOfToday = today.startOfDay(zone);
+    const QDate sunday = today.addDays(-(today.dayOfWeek() % 7));
+    window.startOfWeek = sunday.startOfDay(zone);
+    if (!window.startOfWeek.isValid())
+        window.startOfWeek = window.startOfToday;
+    return window;
+}

@@ -184,6 +184,15 @@ struct DeskCounts {
     bool operator==(const DeskCounts &) const = default;
 };
 
+// Where "today" and "this week" begin for the desk counters: the start of the day of
+// `now` in `zone`, and of the week that contains it, the week starting on Sunday
+// whatever the locale says.
+struct DeskWindow {
+    QDateTime startOfToday;
+    QDateTime startOfWeek;
+    static DeskWindow at(const QDateTime &now, const QTimeZone &zone);
+};
+
 struct VisitorDraft {
     QMap<qint64, QString> answers;
     bool operator==(const VisitorDraft &) const = default;

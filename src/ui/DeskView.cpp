@@ -4,6 +4,7 @@
 #include "Icons.h"
 #include "InvitesView.h"
 #include "NewInviteSheet.h"
+#include "OfflineBanner.h"
 #include "SectionView.h"
 #include "SignInVisitorSheet.h"
 #include "Style.h"
@@ -213,12 +214,14 @@ DeskView::DeskView(AppModel *model, QSettings *preferences, QWidget *parent)
     columns->addWidget(m_detail, 1);
 
     m_banner = new ErrorBanner(this);
+    auto *offline = new OfflineBanner(m_model, this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_toolbar);
     layout->addLayout(columns, 1);
+    layout->addWidget(offline);
     layout->addWidget(m_banner);
 
     connect(m_model, &AppModel::errorChanged, this, &DeskView::updateBanner);

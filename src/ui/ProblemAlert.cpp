@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 const QString errorTitle = QStringLiteral("Something went wrong");
@@ -49,6 +50,31 @@ void markDestructive(QAbstractButton *button) {
     QPalette p = button->palette();
     p.setColor(QPalette::ButtonText, Style::errorColor(p));
     button->setPalette(p);
+}
+
+QMessageBox *askToConfirm(QWidget *parent, const QString &name, const QString &title,
+                          const QString &question, const QString &detail,
+                          const QString &confirmLabel, const QString &confirmName,
+                          std::function<void()> confirmed) {
+    auto *box = new QMessageBox(parent);
+    box->setObjectName(name);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(title);
+    box->setText(question);
+    box->setInformativeText(detail);
+    QPushButton *confirm = box->addButton(confirmLabel, QMessageBox::DestructiveRole);
+    confirm->setObjectName(confirmName);
+    markDestructive(confirm);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, confirm, confirmed] {
+        if (box->clickedButton() == confirm)
+            confirmed();
+    });
+    box->open();
+    return box;
 }
 
 void showProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, const QString &text,

@@ -22,6 +22,14 @@ void setErrorAlertMessage(QMessageBox *alert, const QString &message);
 // harmless choice beside it.
 void markDestructive(QAbstractButton *button);
 
+// A window-modal question with one destructive button (`confirmLabel`, named
+// `confirmName`) and Cancel, the default. `confirmed` runs only when the person picks the
+// destructive button. Deletes itself when closed; opened at once.
+QMessageBox *askToConfirm(QWidget *parent, const QString &name, const QString &title,
+                          const QString &question, const QString &detail,
+                          const QString &confirmLabel, const QString &confirmName,
+                          std::function<void()> confirmed);
+
 // The "Something went wrong" alert with one "OK" button that a screen shows for a
 // failed action. `alert` is the screen's one alert: created on first use, its text
 // replaced while it is open. `dismissed` runs when the user closes it.

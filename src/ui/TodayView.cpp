@@ -78,9 +78,29 @@ OnSiteRow::OnSiteRow(const VisitorRow &row, const Clock &clock, QWidget *parent)
     m_signOut->setAutoDefault(false);
     connect(m_signOut, &QPushButton::clicked, this, [this] { emit signOutRequested(m_row); });
 
+    m_unsynced = new QLabel(QStringLiteral("Not yet synced"), this);
+    m_unsynced->setObjectName(QStringLiteral("unsyncedMarker"));
+    m_unsynced->setToolTip(
+        QStringLiteral("Kept on this computer until the server can be reached"));
+    Style::setText(m_unsynced, Style::Text::caption);
+    // Orange, dark enough to read on a light window and light enough on a dark one.
+    const bool darkWindow = palette().color(QPalette::Window).lightness() < 128;
+    m_unsynced->setStyleSheet(
+        QStringLiteral("QLabel { color: %1; background: rgba(255, 159, 10, 0.18); "
+                       "border-radius: 4px; padding: 1px 6px; }")
+            .arg(darkWindow ? QStringLiteral("#ffb340") : QStringLiteral("#8a5100")));
+    m_unsynced->hide();
+
+    // The name as wide as it needs (elided only when the row is short), the mark beside it.
+    m_name->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+    auto *nameLine = new QHBoxLayout;
+    nameLine->setSpacing(8);
+    nameLine->addWidget(m_name, 0);
+    nameLine->addWidget(m_unsynced, 0, Qt::AlignVCenter);
+    nameLine->addStretch(1);
     auto *text = new QVBoxLayout;
     text->setSpacing(2);
-    text->addWidget(m_name);
+    text->addLayout(nameLine);
     text->addWidget(m_detail);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 8, 0, 8);
@@ -98,6 +118,10 @@ void OnSiteRow::setRow(const VisitorRow &row, const Clock &clock) {
 
 void OnSiteRow::setSigningOut(bool busy) {
     m_signOut->setEnabled(!busy);
+}
+
+void OnSiteRow::setUnsynced(bool unsynced) {
+    m_unsynced->setVisible(unsynced);
 }
 
 QString OnSiteRow::detailText(const VisitorRow &row, const Clock &clock) {
@@ -160,6 +184,8 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     connect(m_model, &AppModel::onSiteChanged, this, &TodayView::updateOnSite);
     connect(m_model, &AppModel::lastRefreshChanged, this, &TodayView::updateSubtitle);
     connect(m_model, &AppModel::lastRefreshChanged, this, &TodayView::updateOnSite);
+    connect(m_model, &AppModel::queueChanged, this, &TodayView::updateOnSite);
+    connect(m_model, &AppModel::queueChanged, this, &TodayView::updateCounts);
     updateCounts();
     updateOnSite();
     updateSubtitle();
@@ -171,7 +197,12 @@ QString TodayView::everyoneFailedText(int failures) {
 }
 
 void TodayView::updateCounts() {
-    const DeskCounts &counts = m_model->counts();
+    // The backend's counters, plus the sign-ins it has not had yet.
+    DeskCounts counts = m_model->counts();
+    const DeskCounts pending = m_model->pendingCounts();
+    counts.today += pending.today;
+    counts.onSite += pending.onSite;
+    counts.thisWeek += pending.thisWeek;
     const QLocale &locale = m_model->clock().locale;
     m_todayTile->setValue(counts.today, locale);
     m_onSiteTile->setValue(counts.onSite, locale);
@@ -185,7 +216,7 @@ void TodayView::updateSubtitle() {
 }
 
 void TodayView::updateOnSite() {
-    const QList<VisitorRow> &onSite = m_model->onSite();
+    const QList<VisitorRow> onSite = m_model->everyoneOnSite();
     const Clock &clock = m_model->clock();
 
     // Rows are kept per visitor so a poll does not rebuild (and unfocus) the list.
@@ -201,6 +232,7 @@ void TodayView::updateOnSite() {
                     [this](const VisitorRow &visitor) { signOut(visitor); });
         }
         widget->setSigningOut(m_signingOut.contains(row.id));
+        widget->setUnsynced(m_model->isUnsynced(row.id));
         kept.insert(row.id, widget);
     }
     for (OnSiteRow *gone : std::as_const(m_rows))
@@ -221,7 +253,7 @@ void TodayView::updateOnSite() {
 }
 
 void TodayView::updateActions() {
-    m_signOutEveryone->setEnabled(!m_model->onSite().isEmpty() && !m_isSigningOutEveryone);
+    m_signOutEveryone->setEnabled(!m_model->everyoneOnSite().isEmpty() && !m_isSigningOutEveryone);
 }
 
 void TodayView::setActionError(std::optional<QString> text) {
@@ -266,14 +298,14 @@ QCoro::Task<> TodayView::signOut(VisitorRow row) {
 }
 
 void TodayView::confirmSignOutEveryone() {
-    if (m_model->onSite().isEmpty() || m_isSigningOutEveryone || m_confirmation)
+    if (m_model->everyoneOnSite().isEmpty() || m_isSigningOutEveryone || m_confirmation)
         return;
     m_confirmation = new QMessageBox(this);
     m_confirmation->setObjectName(QStringLiteral("signOutEveryoneConfirmation"));
     m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setWindowTitle(QStringLiteral("Sign Out Everyone"));
     m_confirmation->setText(QStringLiteral("Sign out all ") +
-                            QString::number(m_model->onSite().size()) +
+                            QString::number(m_model->everyoneOnSite().size()) +
                             QStringLiteral(" visitors on site?"));
     QPushButton *confirm = m_confirmation->addButton(QStringLiteral("Sign Out Everyone"),
                                                      QMessageBox::DestructiveRole);

@@ -44,6 +44,8 @@ public:
     void setRow(const VisitorRow &row, const Clock &clock);
     const VisitorRow &row() const { return m_row; }
     void setSigningOut(bool busy);
+    // Marks a visitor signed in here whose sign-in the backend has not confirmed yet.
+    void setUnsynced(bool unsynced);
     // "In at 9:30 AM · Visiting Dana · Front Desk", each part only when it has a value.
     static QString detailText(const VisitorRow &row, const Clock &clock);
 
@@ -54,6 +56,7 @@ signals:
 private:
     VisitorRow m_row;
     QLabel *m_name;
+    QLabel *m_unsynced;
     ElidedLabel *m_detail;
     QToolButton *m_print;
     QPushButton *m_signOut;
