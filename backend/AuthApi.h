@@ -4,7 +4,7 @@
 #include "Jwt.h"
 #include "Outbox.h"
 
-#include <httplib.h>
+#include "Http.h"
 #include <nlohmann/json.hpp>
 
 #include <optional>

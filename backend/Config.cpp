@@ -35,9 +35,13 @@ std::string Config::usage() {
            "  --site-url URL         this server's public origin for links in e-mails\n"
            "                         (default http://127.0.0.1:PORT)\n"
            "  --demo                 create a demo account with sample data\n"
-           "  --threads N            HTTP worker threads (default 128; each serves one\n"
-           "                         keep-alive connection at a time)\n"
+           "  --threads N            request handler threads (default 16; requests beyond\n"
+           "                         them wait their turn)\n"
            "  --db-connections N     PostgreSQL connections in the pool (default 4)\n"
+           "  --max-connections N    open client connections; more are answered 503\n"
+           "                         (default 1000)\n"
+           "  --idle-timeout SECS    close kept-alive connections idle this long (default 5)\n"
+           "  --header-timeout SECS  a request's headers must arrive within this (default 10)\n"
            "  --help                 show this text\n";
 }
 
@@ -102,6 +106,18 @@ std::optional<int> Config::parse(int argc, char **argv, Config &out) {
             if (!number(1, 64, n))
                 return 2;
             out.dbConnections = int(n);
+        } else if (arg == "--max-connections") {
+            if (!number(1, 100000, n))
+                return 2;
+            out.maxConnections = int(n);
+        } else if (arg == "--idle-timeout") {
+            if (!number(1, 3600, n))
+                return 2;
+            out.idleTimeout = int(n);
+        } else if (arg == "--header-timeout") {
+            if (!number(1, 600, n))
+                return 2;
+            out.headerTimeout = int(n);
         } else {
             std::cerr << "greetwell-backend: unknown option " << arg << "\n\n" << usage();
             return 2;

@@ -17,8 +17,11 @@ struct Config {
     std::string outbox;  // empty: the user's data folder
     std::string siteUrl; // empty: http://HOST:PORT
     bool demo = false;
-    int threads = 128;
+    int threads = 16; // request handlers
     int dbConnections = 4;
+    int maxConnections = 1000;
+    int idleTimeout = 5;   // seconds
+    int headerTimeout = 10; // seconds
 
     // Parses argv; on a bad flag or --help prints to stderr/stdout and returns the exit
     // code to end with.
