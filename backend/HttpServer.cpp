@@ -260,6 +260,9 @@ void Server::run() {
     d->ioc.run();
     for (auto &thread : threads)
         thread.join();
+    // Handlers use the database and the APIs, which the caller may destroy once this
+    // returns.
+    d->workers.join();
 }
 
 void Server::stop() {
