@@ -5,7 +5,7 @@
 //
 //   bench_backend --info INFO.json [--pgbench PATH] [--desks 100] [--seconds 10]
 //                 [--rate 2000] [--pgbench-clients N] [--keep-scripts DIR]
-//                 [--server-pid PID] [--soak-seconds 30] [--slow-clients 500]
+//                 [--server-pid PID] [--postgres-pid PID] [--soak-seconds 30] [--slow-clients 500]
 //                 [--soak-rate 1000]
 //
 // Only loopback servers are accepted, and every phase is bounded in time and requests.
@@ -66,7 +66,8 @@ struct Options {
     double rate = 2000;
     int pgbenchClients = 0;  // 0: 2 and 4 connections, the faster counts
     std::string keepScripts; // folder to leave the pgbench scripts in, with a command line
-    int serverPid = 0;       // to read the server's memory use; 0: not measured
+    int serverPid = 0;       // to read the server's memory and processor use; 0: not measured
+    int postgresPid = 0;     // the cluster's postmaster, for its processor use
     int soakSeconds = 30;
     int slowClients = 500;
     double soakRate = 1000;
@@ -499,6 +500,42 @@ double residentMiB(int pid) {
     return 0;
 }
 
+// Processor seconds a process has used, and its parent's pid; {0, 0} when it is gone.
+std::pair<double, int> cpuOf(const std::string &pid) {
+    std::ifstream file("/proc/" + pid + "/stat");
+    std::string text;
+    std::getline(file, text);
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return {0, 0};
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    std::vector<std::string> values;
+    while (fields >> field && values.size() < 13)
+        values.push_back(field);
+    if (values.size() < 13)
+        return {0, 0};
+    // After the name: state, ppid, ..., utime (12th), stime (13th).
+    return {double(std::stoull(values[11]) + std::stoull(values[12])) / double(sysconf(_SC_CLK_TCK)),
+            std::stoi(values[1])};
+}
+
+// Processor seconds of a process and, when `withChildren`, of its direct children (a
+// PostgreSQL cluster: the postmaster and its backends).
+double cpuSeconds(int pid, bool withChildren) {
+    double total = cpuOf(std::to_string(pid)).first;
+    if (withChildren)
+        for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            const auto [seconds, parent] = cpuOf(name);
+            if (parent == pid)
+                total += seconds;
+        }
+    return total;
+}
+
 // ---- the same statements for pgbench -----------------------------------------------------
 
 std::vector<std::pair<std::string, std::string>> decodeQuery(const std::string &path) {
@@ -687,6 +724,8 @@ Options parseOptions(int argc, char **argv) {
             o.keepScripts = next();
         else if (arg == "--server-pid")
             o.serverPid = std::stoi(next());
+        else if (arg == "--postgres-pid")
+            o.postgresPid = std::stoi(next());
         else if (arg == "--soak-seconds")
             o.soakSeconds = std::clamp(std::stoi(next()), 0, 120);
         else if (arg == "--slow-clients")
@@ -698,7 +737,7 @@ Options parseOptions(int argc, char **argv) {
     }
     if (o.info.empty())
         fail("usage: bench_backend --info INFO.json [--pgbench PATH] [--desks N] [--seconds S] "
-             "[--rate R] [--pgbench-clients C] [--keep-scripts DIR] [--server-pid PID] "
+             "[--rate R] [--pgbench-clients C] [--keep-scripts DIR] [--server-pid PID] [--postgres-pid PID] "
              "[--soak-seconds S] [--slow-clients N] [--soak-rate R]");
     return o;
 }
@@ -795,10 +834,22 @@ int main(int argc, char **argv) {
 
         LoadGenerator load(server, desks);
         load.run(2000ms, 0); // warm-up: connections, prepared statements, caches
+        const auto cpuNow = [&options] {
+            return std::pair{options.serverPid ? cpuSeconds(options.serverPid, false) : 0.0,
+                             options.postgresPid ? cpuSeconds(options.postgresPid, true) : 0.0};
+        };
+        const auto cpuBefore = cpuNow();
         auto closed = load.run(std::chrono::seconds(options.seconds), 0);
+        const auto cpuAfter = cpuNow();
         printPhase("HTTP poll, " + std::to_string(options.desks) +
                        " desks polling back to back (on-site list + 3 counts each):",
                    closed);
+        if (options.serverPid && options.postgresPid && closed.requests)
+            std::cout << "    processor time per request: greetwell-backend "
+                      << fixed(1e6 * (cpuAfter.first - cpuBefore.first) / double(closed.requests), 0)
+                      << " us, PostgreSQL "
+                      << fixed(1e6 * (cpuAfter.second - cpuBefore.second) / double(closed.requests), 0)
+                      << " us\n";
         auto paced = load.run(std::chrono::seconds(options.seconds), options.rate);
         printPhase("HTTP poll, paced at " + fixed(options.rate, 0) + " requests/s over " +
                        std::to_string(options.desks) +
