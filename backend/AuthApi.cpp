@@ -499,7 +499,14 @@ void AuthApi::verify(const httplib::Request &req, httplib::Response &res) {
                               hash);
             if (rows.empty())
                 return std::nullopt;
-            return issueSession(tx, rows[0][0].c_str(), type == "signup" ? "otp" : "recovery");
+            Session opened =
+                issueSession(tx, rows[0][0].c_str(), type == "signup" ? "otp" : "recovery");
+            // Marked, so that a new password ends every session a reset link opened.
+            if (type == "recovery")
+                tx.exec("UPDATE auth.sessions SET recovery = true WHERE id = (SELECT "
+                        "session_id FROM auth.refresh_tokens WHERE token = $1)",
+                        crypto::sha256Hex(opened.refreshToken));
+            return opened;
         });
     }
     if (session)
@@ -509,9 +516,13 @@ void AuthApi::verify(const httplib::Request &req, httplib::Response &res) {
                   "&refresh_token=" + session->refreshToken + "&token_type=bearer&type=" + type;
     else
         target += "#error=access_denied&error_code=otp_expired&error_description=" +
-                  http::urlEncode("Email link is invalid or has expired");
+                  http::urlEncode("Email link is invalid or has expired.");
     res.status = 303;
     res.set_header("Location", target);
+    // The address carries a live session: no cache may keep it and no page it leads to
+    // may learn it.
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("Referrer-Policy", "no-referrer");
 }
 
 void AuthApi::getUser(const httplib::Request &req, httplib::Response &res) {
@@ -614,17 +625,16 @@ void AuthApi::logout(const httplib::Request &req, httplib::Response &res) {
 }
 
 std::string AuthApi::safeRedirect(const std::string &requested) const {
-    const std::string fallback = m_settings.siteUrl + "/";
-    if (requested.empty())
-        return fallback;
+    const std::string &site = m_settings.siteUrl;
+    const std::string fallback = site + "/";
     for (unsigned char c : requested)
         if (c <= 0x20 || c == 0x7f || c == '\\' || c == '"' || c == '<' || c == '>')
             return fallback;
-    if (requested.rfind(m_settings.siteUrl + "/", 0) == 0 || requested == m_settings.siteUrl)
-        return requested;
-    static const std::regex loopback(
-        R"(^https?://(127\.\d{1,3}\.\d{1,3}\.\d{1,3}|localhost|\[::1\])(:\d{1,5})?([/?#].*)?$)");
-    if (std::regex_match(requested, loopback))
+    // Only this site's own origin: scheme, host and port exactly, then a path. Any other
+    // address (another port on this machine included) would receive the session that
+    // the link opens.
+    if (requested.size() > site.size() && requested.compare(0, site.size(), site) == 0 &&
+        requested[site.size()] == '/')
         return requested;
     return fallback;
 }

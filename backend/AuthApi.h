@@ -66,8 +66,8 @@ private:
     Session tokensFor(const std::string &sessionId, const std::string &userJson,
                       const std::string &method);
 
-    // A redirect target on this site or a loopback address; anything else falls back
-    // to the site URL, so mailed links cannot send people elsewhere.
+    // A redirect target on this site's own origin; anything else falls back to the site
+    // root, so mailed links cannot send people (or their session) elsewhere.
     std::string safeRedirect(const std::string &requested) const;
     std::string verifyLink(const std::string &token, const std::string &type,
                            const std::string &redirect) const;

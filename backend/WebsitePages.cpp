@@ -20,9 +20,10 @@ constexpr size_t maxPasswordBytes = 72; // bcrypt ignores the rest
 
 const char *const styleSheet = R"CSS(
 :root{color-scheme:light dark;--bg:#f4f5f7;--card:#fff;--text:#1d1d1f;--muted:#64646b;
---accent:#0b63ce;--line:#d7d7dc;--bad:#c62828;--good:#1b7a36}
+--accent:#0b63ce;--on-accent:#fff;--line:#d7d7dc;--field:#85858d;--bad:#c62828;--good:#1b7a36}
 @media (prefers-color-scheme:dark){:root{--bg:#18181a;--card:#262628;--text:#f2f2f4;
---muted:#a3a3aa;--accent:#5aa2ff;--line:#3b3b3f;--bad:#ff6b60;--good:#52d273}}
+--muted:#a3a3aa;--accent:#5aa2ff;--on-accent:#0d1520;--line:#3b3b3f;--field:#7b7b83;
+--bad:#ff6b60;--good:#52d273}}
 *{box-sizing:border-box}
 body{margin:0;font:16px/1.55 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;
 background:var(--bg);color:var(--text)}
@@ -36,16 +37,18 @@ a{color:var(--accent)}
 .muted{color:var(--muted)}.error{color:var(--bad)}.ok{color:var(--good)}
 .center{text-align:center}
 footer{font-size:.9rem;color:var(--muted)}
-footer a{color:var(--muted);margin-right:1rem}
+footer a{color:var(--muted);margin-right:1rem;display:inline-block}
 label{display:block;margin:.9rem 0 .25rem;font-weight:550}
-input{width:100%;padding:.6rem .7rem;font:inherit;border:1px solid var(--line);
+input{width:100%;padding:.6rem .7rem;font:inherit;border:1px solid var(--field);
 border-radius:8px;background:var(--bg);color:var(--text)}
+input[aria-invalid=true]{border-color:var(--bad)}
 button{margin-top:1.1rem;padding:.6rem 1.2rem;font:inherit;font-weight:600;border:0;
-border-radius:8px;background:var(--accent);color:#fff;cursor:pointer}
+border-radius:8px;background:var(--accent);color:var(--on-accent);cursor:pointer}
+button:disabled{opacity:.6;cursor:default}
 button.plain{background:none;color:var(--accent);padding:0;margin:0;font-weight:500}
 .qr{width:260px;height:260px;display:block;margin:1.2rem auto .4rem;border-radius:6px}
 dl.facts{display:grid;grid-template-columns:max-content 1fr;gap:.3rem 1.2rem;margin:1rem 0}
-dt{color:var(--muted)}dd{margin:0}
+dt{color:var(--muted)}dd{margin:0;min-width:0;overflow-wrap:anywhere}
 .note{white-space:pre-wrap;border-left:3px solid var(--line);padding-left:.8rem}
 .stats{display:flex;gap:.8rem;margin:1rem 0}
 .stats div{flex:1;background:var(--bg);border-radius:10px;padding:.7rem;text-align:center}
@@ -55,9 +58,12 @@ td,th{text-align:left;padding:.4rem .3rem;border-bottom:1px solid var(--line);fo
 th{color:var(--muted);font-weight:500}
 code,pre{font:.88em ui-monospace,SFMono-Regular,Menlo,monospace;background:var(--bg);
 border-radius:6px}
-code{padding:.1em .3em}pre{padding:.8rem;overflow-x:auto}
+code{padding:.1em .3em;overflow-wrap:anywhere}
+pre{padding:.8rem;white-space:pre-wrap;overflow-wrap:anywhere;font-size:.8em}
 li{margin:.25rem 0}
 [hidden]{display:none!important}
+@media (max-width:30rem){header,footer{padding:.8rem 1rem}
+main{border-radius:0;padding:1.25rem 1rem}.stats{gap:.5rem}}
 )CSS";
 
 struct Page {
@@ -82,7 +88,9 @@ void send(httplib::Response &res, const Page &page) {
     res.set_header("Cache-Control", page.personal ? "no-store" : "no-cache");
 
     std::string doc = "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                      "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">";
+                      "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+                      // No icon to fetch: the browser would otherwise ask for /favicon.ico.
+                      "<link rel=\"icon\" href=\"data:,\">";
     if (page.personal)
         doc += "<meta name=\"robots\" content=\"noindex\">";
     doc += "<title>" + html(page.title) + " · Greetwell</title><style nonce=\"" + nonce + "\">" +
@@ -141,22 +149,105 @@ Page notFound(const std::string &title, const std::string &message) {
     return page;
 }
 
+// The page the e-mailed links land on. The session arrives in the fragment, which never
+// reaches the server; a reset link's token is kept for this tab (phones reload tabs
+// they discarded) until the new password is saved.
 const char *const callbackScript = R"JS(
-const params = new URLSearchParams(location.hash.slice(1));
-if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+const KEY = 'greetwell.reset';
+const $ = id => document.getElementById(id);
 const show = id => {
   for (const s of document.querySelectorAll('main > section')) s.hidden = s.id !== id;
 };
-if (params.get('error') || params.get('error_description')) {
-  document.getElementById('why').textContent =
-    params.get('error_description') || 'The link is invalid or has expired.';
+// Only texts of our own: the address is anyone's to write.
+const REASONS = {otp_expired: 'The link has expired or was already used.'};
+const GENERIC = 'The link is invalid or has expired.';
+const USED = 'The password reset link has expired or was already used.';
+let token = '';
+
+function claims(jwt) {
+  try {
+    const part = jwt.split('.')[1].replace(/-/g, '+').replace(/_/g, '/');
+    return JSON.parse(new TextDecoder().decode(Uint8Array.from(atob(part), c => c.charCodeAt(0))));
+  } catch { return {}; }
+}
+
+function linkDead(text) {
+  sessionStorage.removeItem(KEY);
+  $('why').textContent = text;
   show('invalid');
-} else if (params.get('access_token') && params.get('type') === 'recovery') {
-  document.getElementById('token').value = params.get('access_token');
+}
+
+function openForm(candidate) {
+  const c = claims(candidate);
+  if (!(c.exp * 1000 > Date.now())) return linkDead(USED);
+  token = candidate;
+  $('username').value = c.email || '';
+  $('account').textContent = c.email || '';
+  $('for').hidden = !c.email;
   show('reset');
-  document.getElementById('password').focus();
+  $('password').focus();
+}
+
+function fail(message) {
+  const error = $('reset-error');
+  error.textContent = message;
+  error.hidden = false;
+  for (const field of [$('password'), $('confirm')]) {
+    field.setAttribute('aria-invalid', 'true');
+    field.setAttribute('aria-describedby', 'reset-error reset-hint');
+  }
+  $('password').focus();
+  $('password').select();
+}
+
+function problem(password, confirm) {
+  if ([...password].length < 8) return 'Use at least 8 characters.';
+  if (new TextEncoder().encode(password).length > 72)
+    return 'Use at most 72 bytes (72 letters without accents).';
+  if (password !== confirm) return 'The two passwords are not the same.';
+  return '';
+}
+
+$('reset-form').addEventListener('submit', async event => {
+  event.preventDefault();
+  const password = $('password').value, confirm = $('confirm').value;
+  const why = problem(password, confirm);
+  if (why) return fail(why);
+  $('save').disabled = true;
+  try {
+    const response = await fetch('/auth/callback', {
+      method: 'POST', headers: {Accept: 'application/json'},
+      body: new URLSearchParams({access_token: token, password, confirm})});
+    const body = await response.json().catch(() => ({}));
+    if (response.ok) {
+      sessionStorage.removeItem(KEY);
+      show('done');
+    } else if (response.status === 401) {
+      linkDead(USED);
+    } else {
+      fail(body.error || 'The password could not be saved. Please try again.');
+    }
+  } catch {
+    fail('The server could not be reached. Check the connection and try again.');
+  } finally {
+    $('save').disabled = false;
+  }
+});
+
+const params = new URLSearchParams(location.hash.slice(1));
+if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+if (params.has('error') || params.has('error_code') || params.has('error_description')) {
+  linkDead(REASONS[params.get('error_code')] || GENERIC);
+} else if (params.get('access_token') && params.get('type') === 'recovery') {
+  sessionStorage.setItem(KEY, params.get('access_token'));
+  // Wherever the link landed, a reload comes back to the form.
+  history.replaceState(null, '', '/auth/callback?next=/reset-password');
+  openForm(params.get('access_token'));
 } else if (params.get('access_token') && params.get('type') === 'signup') {
   show('confirmed');
+} else if (new URLSearchParams(location.search).get('next') === '/reset-password' &&
+           sessionStorage.getItem(KEY)) {
+  openForm(sessionStorage.getItem(KEY));
 }
 )JS";
 
@@ -179,6 +270,17 @@ async function count(filter) {
 }
 
 function cell(row, text) { const td = row.insertCell(); td.textContent = text; return td; }
+// Messages read as sentences, whatever the server's wording.
+function sentence(text) { return /[.!?]$/.test(text) ? text : text + '.'; }
+// As the invitation page writes it: "Sunday, March 1, 2026 at 14:30", or "Any day".
+function visitText(date, clock) {
+  if (!/^\d{4}-\d{2}-\d{2}$/.test(date || '')) return 'Any day';
+  const [y, m, d] = date.split('-').map(Number);
+  const day = new Date(2000, 0, 1);
+  day.setFullYear(y, m - 1, d);
+  const text = day.toLocaleDateString('en-US', {weekday: 'long', month: 'long', day: 'numeric', year: 'numeric'});
+  return /^\d{2}:\d{2}$/.test(clock || '') ? text + ' at ' + clock : text;
+}
 function time(ts) { return new Date(ts).toLocaleTimeString([], {hour: 'numeric', minute: '2-digit'}); }
 
 function inviteStatus(invite) {
@@ -212,7 +314,7 @@ async function load() {
     const row = list.insertRow();
     const link = document.createElement('a'); link.href = '/i/' + encodeURIComponent(i.token); link.textContent = i.visitor_name;
     row.insertCell().append(link);
-    cell(row, [i.visit_date, i.visit_time].filter(Boolean).join(' ') || 'Any day');
+    cell(row, visitText(i.visit_date, i.visit_time));
     cell(row, inviteStatus(i));
   }
   $('noinvites').hidden = invites.length > 0;
@@ -225,21 +327,38 @@ function signOut() {
   $('board').hidden = true; $('signin').hidden = false;
 }
 
+// Marks the sign-in fields as the ones the message is about, or clears that.
+function markFields(invalid) {
+  for (const field of [$('email'), $('pass')]) {
+    for (const [name, value] of [['aria-invalid', 'true'], ['aria-describedby', 'message']]) {
+      if (invalid) field.setAttribute(name, value);
+      else field.removeAttribute(name);
+    }
+  }
+}
+
 $('form').addEventListener('submit', async event => {
   event.preventDefault();
   $('message').textContent = '';
+  markFields(false);
   try {
     const r = await call('/auth/v1/token?grant_type=password', {method: 'POST',
       body: JSON.stringify({email: $('email').value.trim(), password: $('pass').value})});
     const body = await r.json();
-    if (!r.ok) throw new Error(body.error_code === 'invalid_credentials' ? 'That email and password combination did not work.' : (body.msg || body.message || 'Sign-in failed.'));
+    if (!r.ok) throw new Error(body.error_code === 'invalid_credentials' ? 'That email and password combination did not work.' : sentence(body.msg || body.message || 'Sign-in failed'));
     token = body.access_token; sessionStorage.setItem('greetwell.token', token);
     $('pass').value = '';
     await load();
-  } catch (e) { $('message').textContent = e.message; }
+  } catch (e) {
+    $('message').textContent = sentence(e.message);
+    if (!token) { markFields(true); $('pass').focus(); $('pass').select(); }
+  }
 });
 $('signout').addEventListener('click', signOut);
-$('refresh').addEventListener('click', () => load().catch(e => alert(e.message)));
+$('refresh').addEventListener('click', () => {
+  $('problem').textContent = '';
+  load().catch(e => { $('problem').textContent = sentence(e.message); });
+});
 if (token) load().catch(() => signOut());
 )JS";
 
@@ -369,51 +488,38 @@ void WebsitePages::callbackPage(const httplib::Request &req, httplib::Response &
         std::string(reset ? "Open this page from the link in your password reset e-mail." : "") +
         "</p><p>Links in Greetwell e-mails work once, for a limited time. To get a new one, "
         "choose <strong>Forgot password?</strong> on the sign-in screen of the app.</p>"
-        "</section>" +
-        resetForm("", "") +
+        "</section>"
+        "<section id=\"reset\" hidden><h1>Choose a new password</h1><p id=\"for\" "
+        "hidden>For the Greetwell account <strong id=\"account\"></strong>.</p>"
+        "<form id=\"reset-form\" novalidate>"
+        // Tells password managers which account the new password belongs to.
+        "<input type=\"email\" id=\"username\" autocomplete=\"username\" hidden readonly>"
+        "<p class=\"error\" id=\"reset-error\" role=\"alert\" hidden></p>"
+        "<label for=\"password\">New password</label><input type=\"password\" id=\"password\" "
+        "minlength=\"8\" autocomplete=\"new-password\" aria-describedby=\"reset-hint\" "
+        "required><label for=\"confirm\">Repeat the new password</label><input "
+        "type=\"password\" id=\"confirm\" minlength=\"8\" autocomplete=\"new-password\" "
+        "aria-describedby=\"reset-hint\" required><p class=\"muted\" id=\"reset-hint\">At "
+        "least 8 characters.</p><button type=\"submit\" id=\"save\">Save "
+        "Password</button></form></section>"
+        "<section id=\"done\" hidden><h1>Your password is changed</h1><p class=\"ok\">You can "
+        "now sign in to the Greetwell app with your new password.</p></section>"
         "<noscript><p class=\"error\">This page needs JavaScript to read the "
         "link from your e-mail.</p></noscript>";
     send(res, page);
 }
 
-std::string WebsitePages::resetForm(const std::string &error,
-                                    const std::string &accessToken) const {
-    const bool visible = !accessToken.empty();
-    return "<section id=\"reset\"" + std::string(visible ? "" : " hidden") +
-           "><h1>Choose a new password</h1>" +
-           (error.empty() ? std::string()
-                          : "<p class=\"error\" role=\"alert\">" + html(error) + "</p>") +
-           "<form method=\"post\" action=\"/auth/callback\"><input type=\"hidden\" "
-           "name=\"access_token\" id=\"token\" value=\"" +
-           html(accessToken) +
-           "\"><label for=\"password\">New password</label><input type=\"password\" "
-           "id=\"password\" name=\"password\" minlength=\"8\" autocomplete=\"new-password\" "
-           "required><label for=\"confirm\">Repeat the new password</label><input "
-           "type=\"password\" id=\"confirm\" name=\"confirm\" minlength=\"8\" "
-           "autocomplete=\"new-password\" required><p class=\"muted\">At least 8 "
-           "characters.</p><button type=\"submit\">Save Password</button></form></section>";
-}
-
+// Answers the reset page's script in the website API's JSON form.
 void WebsitePages::setPassword(const httplib::Request &req, httplib::Response &res) {
     const std::string token = webtext::formField(req.body, "access_token").value_or("");
     const std::string password = webtext::formField(req.body, "password").value_or("");
     const std::string confirm = webtext::formField(req.body, "confirm").value_or(password);
 
-    Page page;
-    page.title = "Choose a new password";
-    page.personal = true;
     const auto expired = [&] {
-        page.status = 401;
-        page.body = "<h1>This link no longer works</h1><p class=\"error\">The password reset "
-                    "link has expired or was already used.</p><p>To get a new one, choose "
-                    "<strong>Forgot password?</strong> on the sign-in screen of the app.</p>";
-        send(res, page);
+        http::sendWebError(res, 401, "The password reset link has expired or was already used.");
     };
-    const auto retry = [&](const std::string &message) {
-        page.status = 422;
-        page.body = resetForm(message, token);
-        send(res, page);
-    };
+    const auto retry = [&](const std::string &message) { http::sendWebError(res, 422, message); };
+    res.set_header("Cache-Control", "no-store");
 
     const auto caller = m_backend.jwt().verify(token, nowSeconds());
     if (!caller.ok() || !crypto::isUuid(caller.sessionId))
@@ -429,10 +535,12 @@ void WebsitePages::setPassword(const httplib::Request &req, httplib::Response &r
 
     enum class Result { Changed, NoSession, Same };
     const Result result = m_backend.db().asServer([&](Db::Tx &tx) {
+        // Only a session that a reset link opened, and only while it lives: a new
+        // password (from any link, or the app) ends them all.
         const auto rows =
             tx.exec("SELECT u.encrypted_password = extensions.crypt($3, u.encrypted_password) "
                     "FROM auth.users u JOIN auth.sessions s ON s.user_id = u.id "
-                    "WHERE u.id = $1::uuid AND s.id = $2::uuid FOR UPDATE OF u",
+                    "WHERE u.id = $1::uuid AND s.id = $2::uuid AND s.recovery FOR UPDATE OF u",
                     caller.sub, caller.sessionId, password);
         if (rows.empty())
             return Result::NoSession;
@@ -441,18 +549,15 @@ void WebsitePages::setPassword(const httplib::Request &req, httplib::Response &r
         tx.exec("UPDATE auth.users SET encrypted_password = extensions.crypt($2, "
                 "extensions.gen_salt('bf', 10)), updated_at = now() WHERE id = $1::uuid",
                 caller.sub, password);
-        // The link's session has done its job; its tokens must not outlive the reset.
-        tx.exec("DELETE FROM auth.sessions WHERE id = $1::uuid", caller.sessionId);
+        // Whoever knew the old password is signed out everywhere.
+        tx.exec("DELETE FROM auth.sessions WHERE user_id = $1::uuid", caller.sub);
         return Result::Changed;
     });
     if (result == Result::NoSession)
         return expired();
     if (result == Result::Same)
         return retry("Choose a password different from your old one.");
-    page.title = "Password changed";
-    page.body = "<h1>Your password is changed</h1><p class=\"ok\">You can now sign in to the "
-                "Greetwell app with your new password.</p>";
-    send(res, page);
+    http::sendJson(res, 200, nlohmann::ordered_json{{"message", "Your password is changed."}});
 }
 
 void WebsitePages::dashboardPage(const httplib::Request &, httplib::Response &res) {
@@ -472,7 +577,8 @@ void WebsitePages::dashboardPage(const httplib::Request &, httplib::Response &re
         "password?</strong> in the app; the e-mail links back here.</p></section>"
         "<section id=\"board\" hidden><h1>Dashboard</h1><p class=\"muted\"><span "
         "id=\"updated\"></span> · <button class=\"plain\" id=\"refresh\">Refresh</button> · "
-        "<button class=\"plain\" id=\"signout\">Sign Out</button></p>"
+        "<button class=\"plain\" id=\"signout\">Sign Out</button></p><p class=\"error\" "
+        "id=\"problem\" role=\"alert\"></p>"
         "<div class=\"stats\"><div><b id=\"today\">–</b>Today</div><div><b "
         "id=\"onsite\">–</b>On site</div><div><b id=\"week\">–</b>This week</div></div>"
         "<h2>On site now</h2><table><thead><tr><th>Visitor</th><th>Host</th><th>Since</th></tr>"
@@ -496,9 +602,8 @@ void WebsitePages::supportPage(const httplib::Request &, httplib::Response &res)
         "works once.</p>"
         "<h2>Where are the e-mails?</h2><p>This local service does not send mail over the "
         "internet: every message (invitations, password resets, confirmations) is saved as an "
-        ".eml file in its outbox folder, <code>" +
-        html(m_backend.outbox().folder().string()) +
-        "</code>. Open one with any mail program, or forward it yourself.</p>"
+        ".eml file in the outbox folder of its data folder, on the computer it runs on. Open "
+        "one with any mail program, or forward it yourself.</p>"
         "<h2>Invitations</h2><p>Create an invite under <strong>Invites</strong> in the app. "
         "The visitor gets a link to a page with a QR code; on arrival, choose the invite in "
         "the sign-in sheet and their answers are filled in. <strong>Resend Email</strong> "

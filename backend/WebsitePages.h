@@ -9,7 +9,8 @@ class Backend;
 // The website's pages, served as small self-contained HTML documents:
 //   i/<token>                  an invitation with its QR code
 //   auth/callback (and /)      where e-mailed links land; ?next=/reset-password offers
-//                              the new-password form, which posts back to auth/callback
+//                              the new-password form, whose script posts back to
+//                              auth/callback and reads a JSON answer
 //   dashboard                  the account's day at a glance (signs in from the browser)
 //   support, privacy, guides/host-notifications
 // Anything else outside the APIs gets a friendly "not found" page.
@@ -28,9 +29,6 @@ private:
     void privacyPage(const httplib::Request &req, httplib::Response &res);
     void guidePage(const httplib::Request &req, httplib::Response &res);
     void notFoundPage(const httplib::Request &req, httplib::Response &res);
-
-    // The reset form, with an optional error above it and the token it carries.
-    std::string resetForm(const std::string &error, const std::string &accessToken) const;
 
     Backend &m_backend;
 };
