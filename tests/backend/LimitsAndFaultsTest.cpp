@@ -234,23 +234,37 @@ private slots:
     }
 
     // A statement the database may have carried out is not sent again: the connection
-    // is cut while an insert waits for a lock, and the insert is reported failed, not
-    // quietly repeated.
-    void anInsertWithUnknownOutcomeIsNotRetried() {
+    // is cut while the statement waits for a lock, and the request is reported failed,
+    // not quietly repeated.
+    void unknownOutcomeIsNotRetried_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<bool>("viaRest");
+        QTest::newRow("REST insert, one-statement pool") << u"public.visitors"_s << true;
+        QTest::newRow("sign-up, transaction pool") << u"auth.users"_s << false;
+    }
+    void unknownOutcomeIsNotRetried() {
         GW_REQUIRE_BACKEND(info);
+        QFETCH(QString, table);
+        QFETCH(bool, viaRest);
         QProcess locker;
         locker.start(u"psql"_s, {u"-X"_s, u"-q"_s, u"-tA"_s, u"-d"_s, info->database});
         QVERIFY(locker.waitForStarted());
-        locker.write(
-            "BEGIN; LOCK TABLE public.visitors IN ACCESS EXCLUSIVE MODE; SELECT 'locked';\n");
+        locker.write("BEGIN; LOCK TABLE " + table.toUtf8() +
+                     " IN ACCESS EXCLUSIVE MODE; SELECT 'locked';\n");
         QVERIFY(QTest::qWaitFor([&] { return locker.readAllStandardOutput().contains("locked"); },
                                 20000));
 
+        const QString name = u"cut-off-%1"_s.arg(QUuid::createUuid().toString(QUuid::Id128));
+        const QString email = name + u"@example.com"_s;
         QNetworkAccessManager manager;
-        QNetworkRequest request(info->restUrl(u"visitors"_s));
-        for (const auto &[name, value] : deskHeaders(*info, account.accessToken))
-            request.setRawHeader(name, value);
-        QNetworkReply *reply = manager.post(request, R"({"visitor_name":"Cut off"})");
+        QNetworkRequest request(viaRest ? info->restUrl(u"visitors"_s)
+                                        : info->authUrl(u"signup"_s));
+        for (const auto &[header, value] : deskHeaders(*info, account.accessToken))
+            if (viaRest || header != "Authorization")
+                request.setRawHeader(header, value);
+        QNetworkReply *reply = manager.post(
+            request, viaRest ? compact({{u"visitor_name"_s, name}})
+                             : compact({{u"email"_s, email}, {u"password"_s, u"long enough"_s}}));
         const QString waiting = u"select count(*) from pg_stat_activity where usename = "
                                 "'authenticator' and wait_event_type = 'Lock'"_s;
         QVERIFY(QTest::qWaitFor([&] { return sqlCount(*info, waiting) == 1; }, 20000));
@@ -264,8 +278,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([reply] { return reply->isFinished(); }, 20000));
         QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 503);
         reply->deleteLater();
-        QCOMPARE(sqlCount(*info, u"select count(*) from visitors where visitor_name = 'Cut off'"_s),
-                 0);
+        QCOMPARE(
+            sqlCount(*info, u"select (select count(*) from visitors where visitor_name = "
+                            "'%1') + (select count(*) from auth.users where email = '%2')"_s.arg(
+                                name, email)),
+            0);
         QCOMPARE(rest(*info, account.accessToken, "GET", u"visitors?select=id"_s).status, 200);
     }
 
