@@ -1,6 +1,9 @@
 #include "Db.h"
 
+#include "Crypto.h"
+
 #include <libpq-fe.h>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 
 #include <cstdlib>
@@ -20,10 +23,33 @@ const char *sessionSetup = "SET TIME ZONE 'UTC'; SET statement_timeout = '8s'; "
 const char *statementSetup = "SET plan_cache_mode = force_generic_plan";
 
 // The role and claims every request on the caller's behalf starts with. The session check
-// (backend/sql/050_local_session_check.sql) refuses tokens of ended sessions.
-const char *claimsSql =
-    "SELECT auth.require_session($1), set_config('role', 'authenticated', true), "
-    "set_config('request.jwt.claims', $1, true)";
+// (backend/sql/050_local_session_check.sql) runs first, as the login role, and refuses
+// tokens of ended sessions.
+const char *claimsSql = "SELECT auth.require_session(NULLIF($2, '')::uuid, NULLIF($3, '')::uuid), "
+                        "set_config('role', 'authenticated', true), "
+                        "set_config('request.jwt.claims', $1, true)";
+
+// The session and user a token's claims name, as the session check takes them: "" when
+// the token names no session, and a session that cannot exist when the claim is not a
+// session identifier.
+std::pair<std::string, std::string> sessionOf(const std::string &claimsJson) {
+    const auto claims = nlohmann::json::parse(claimsJson, nullptr, false);
+    if (!claims.is_object())
+        return {"00000000-0000-0000-0000-000000000000", ""};
+    auto text = [&](const char *key) -> std::optional<std::string> {
+        const auto it = claims.find(key);
+        if (it == claims.end())
+            return std::nullopt;
+        return it->is_string() ? it->get<std::string>() : std::string();
+    };
+    const auto sub = text("sub").value_or("");
+    const auto session = text("session_id");
+    if (!session)
+        return {"", crypto::isUuid(sub) ? sub : ""};
+    if (!crypto::isUuid(*session) || !crypto::isUuid(sub))
+        return {"00000000-0000-0000-0000-000000000000", ""};
+    return {*session, sub};
+}
 
 // An idle connection has nothing to read. When it does, the server has ended it (a
 // restart sends a farewell message and closes the socket): it is dropped before use, so
@@ -142,7 +168,8 @@ Db::Rows Db::queryAsUser(const std::string &claimsJson, const std::string &sql,
     values.reserve(params.size());
     for (const auto &p : params)
         values.push_back(p.c_str());
-    const char *claims[] = {claimsJson.c_str()};
+    const auto [sessionId, userId] = sessionOf(claimsJson);
+    const char *claims[] = {claimsJson.c_str(), sessionId.c_str(), userId.c_str()};
 
     PGconn *conn = nullptr;
     std::string name;
@@ -174,7 +201,7 @@ Db::Rows Db::queryAsUser(const std::string &claimsJson, const std::string &sql,
         }
 
         bool ok = PQenterPipelineMode(conn) == 1 &&
-                  PQsendQueryPrepared(conn, "gw_claims", 1, claims, nullptr, nullptr, 0) == 1;
+                  PQsendQueryPrepared(conn, "gw_claims", 3, claims, nullptr, nullptr, 0) == 1;
         sent = 1;
         prepareIndex = sent;
         if (ok && preparing) {
@@ -256,9 +283,11 @@ void Db::begin(pqxx::work &work, Slot &slot, Role role, const std::string *claim
     switch (role) {
     case Role::Login:
         break;
-    case Role::Authenticated:
-        tx.exec(claimsSql, std::vector<std::string>{*claims});
+    case Role::Authenticated: {
+        const auto [sessionId, userId] = sessionOf(*claims);
+        tx.exec(claimsSql, std::vector<std::string>{*claims, sessionId, userId});
         break;
+    }
     case Role::Service:
         tx.exec("SELECT set_config('role', 'service_role', true), "
                 "set_config('request.jwt.claims', '{\"role\":\"service_role\"}', true)");

@@ -1,22 +1,19 @@
 -- LOCAL ONLY, like 000_local_auth.sql: the auth schema here is ours.
 --
 -- greetwell-backend calls this at the start of every REST request made with an access
--- token. A token that names a session (every token the auth API issues does) is refused
--- once that session has ended (sign-out, a password change, a replayed refresh token),
--- even before the token expires. The SQLSTATE PT401 answers HTTP 401.
-create or replace function auth.require_session(claims text) returns boolean
-language plpgsql stable security definer set search_path = ''
+-- token, before it switches to the caller's role. A token that names a session (every
+-- token the auth API issues does) is refused once that session has ended (sign-out, a
+-- password change, a replayed refresh token), even before the token expires. The
+-- SQLSTATE PT401 answers HTTP 401. Typed arguments and no SET clause keep it cheap: it
+-- runs once per request.
+create or replace function auth.require_session(session_id uuid, user_id uuid)
+returns boolean
+language plpgsql stable
 as $$
-declare
-  sid text := claims::jsonb ->> 'session_id';
 begin
-  if sid is null then
-    return true;
-  end if;
-  if sid !~* '^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$'
-     or not exists (select from auth.sessions s
-                    where s.id = sid::uuid
-                      and s.user_id::text = claims::jsonb ->> 'sub') then
+  if session_id is not null and not exists (
+       select from auth.sessions s
+       where s.id = require_session.session_id and s.user_id = require_session.user_id) then
     raise exception 'Session from session_id claim in JWT does not exist'
       using errcode = 'PT401';
   end if;
@@ -24,5 +21,5 @@ begin
 end
 $$;
 
-revoke all on function auth.require_session(text) from public;
-grant execute on function auth.require_session(text) to authenticator, authenticated;
+revoke all on function auth.require_session(uuid, uuid) from public;
+grant execute on function auth.require_session(uuid, uuid) to authenticator;
