@@ -68,7 +68,8 @@ Backend::Backend(Config config)
       m_jwt(m_config.jwtSecret.empty() ? crypto::randomToken(48) : m_config.jwtSecret),
       m_outbox(m_config.outbox),
       m_auth(m_db, m_jwt, m_outbox,
-             {m_config.siteUrl, m_config.tokenLifetime, m_config.autoconfirm}),
+             {m_config.siteUrl, m_config.tokenLifetime, m_config.autoconfirm, m_config.rateLimits,
+              m_config.refreshReuseInterval}),
       m_rest(m_db, m_jwt) {
     m_routes.preRouting = [this](const http::Request &req, http::Response &res) {
         return !checkApiKey(req, res);
