@@ -63,7 +63,8 @@ size_t loopThreads() {
 
 Backend::Backend(Config config)
     : m_config(std::move(config)),
-      m_server(m_routes, limitsFrom(m_config), size_t(m_config.threads), loopThreads()),
+      m_server(m_routes, limitsFrom(m_config), size_t(m_config.threads),
+               size_t(m_config.dbConnections), loopThreads()),
       m_db(m_config.database, size_t(m_config.dbConnections), 3),
       m_jwt(m_config.jwtSecret.empty() ? crypto::randomToken(48) : m_config.jwtSecret),
       m_outbox(m_config.outbox),
@@ -71,6 +72,10 @@ Backend::Backend(Config config)
              {m_config.siteUrl, m_config.tokenLifetime, m_config.autoconfirm, m_config.rateLimits,
               m_config.refreshReuseInterval}),
       m_rest(m_db, m_jwt) {
+    // The REST tables' requests are one pooled statement each; rpc calls are transactions.
+    m_routes.singleStatement = [](const http::Request &req) {
+        return underApi(req.path, "rest/v1") && !underApi(req.path, "rest/v1/rpc");
+    };
     m_routes.preRouting = [this](const http::Request &req, http::Response &res) {
         return !checkApiKey(req, res);
     };

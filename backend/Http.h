@@ -61,6 +61,8 @@ public:
     void Patch(const std::string &pattern, Handler handler);
     void Delete(const std::string &pattern, Handler handler);
 
+    // Picks the requests that run one pooled statement each (see http::Server).
+    std::function<bool(const Request &)> singleStatement;
     // Runs before routing; returns true when it answered the request itself.
     std::function<bool(const Request &, Response &)> preRouting;
     // Fills in the body of an answer of 400 or more that has none.

@@ -186,9 +186,10 @@ std::string serializeHead(const Response &res, bool keepAlive, const Limits &lim
 } // namespace
 
 struct Server::Impl {
-    Impl(const Routes &r, Limits l, size_t handlerThreads, size_t loops)
+    Impl(const Routes &r, Limits l, size_t handlerThreads, size_t statementThreads, size_t loops)
         : routes(r), limits(l), loopThreads(std::max<size_t>(1, loops)),
-          workers(std::max<size_t>(1, handlerThreads)) {}
+          workers(std::max<size_t>(1, handlerThreads)),
+          statementWorkers(std::max<size_t>(1, statementThreads)) {}
 
     const Routes &routes;
     const Limits limits;
@@ -196,6 +197,7 @@ struct Server::Impl {
     asio::io_context ioc;
     tcp::acceptor acceptor{ioc};
     asio::thread_pool workers;
+    asio::thread_pool statementWorkers;
     std::atomic<size_t> open{0};     // connections being served
     std::atomic<size_t> refusing{0}; // connections being told the server is full
     std::atomic<size_t> busy{0};     // requests between their head and their answer
@@ -218,11 +220,13 @@ struct Server::Impl {
     awaitable<void> drainAndStop();
 };
 
-Server::Server(const Routes &routes, Limits limits, size_t handlerThreads, size_t loopThreads)
-    : d(std::make_unique<Impl>(routes, limits, handlerThreads, loopThreads)) {}
+Server::Server(const Routes &routes, Limits limits, size_t handlerThreads,
+               size_t statementThreads, size_t loopThreads)
+    : d(std::make_unique<Impl>(routes, limits, handlerThreads, statementThreads, loopThreads)) {}
 
 Server::~Server() {
     d->workers.join();
+    d->statementWorkers.join();
 }
 
 int Server::bind(const std::string &host, int port) {
@@ -263,6 +267,7 @@ void Server::run() {
     // Handlers use the database and the APIs, which the caller may destroy once this
     // returns.
     d->workers.join();
+    d->statementWorkers.join();
 }
 
 void Server::stop() {
@@ -477,7 +482,8 @@ awaitable<void> Server::Impl::serve(tcp::socket socket) {
             req.remote_port = remote.port();
             Response res;
             const auto work = [this, &req, &res] { routes.serve(req, res); };
-            co_await runOn(workers, work);
+            const bool statement = routes.singleStatement && routes.singleStatement(req);
+            co_await runOn(statement ? statementWorkers : workers, work);
             if (!co_await send(stream, res, keepAlive, req.method != "HEAD"))
                 break;
             if (!keepAlive) {

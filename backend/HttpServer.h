@@ -23,11 +23,18 @@ struct Limits {
 };
 
 // HTTP/1.1 over TCP: an event loop on a few threads reads and checks requests and writes
-// answers; the handlers run on a separate, bounded pool of threads, since they wait on
+// answers; the handlers run on separate, bounded pools of threads, since they wait on
 // the database. Requests on one connection are answered in the order they came.
+//
+// Requests that Routes::singleStatement picks (the desks' polling) have a pool of their
+// own, as large as the statement connections they wait for: more threads would only
+// queue on the connection pool's lock, and each hand-over between them costs a context
+// switch. Everything else (sign-ins with their slow password hashes, the website) runs
+// on the other pool and cannot hold the polling up.
 class Server {
 public:
-    Server(const Routes &routes, Limits limits, size_t handlerThreads, size_t loopThreads);
+    Server(const Routes &routes, Limits limits, size_t handlerThreads, size_t statementThreads,
+           size_t loopThreads);
     ~Server();
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
