@@ -76,6 +76,10 @@ const char *comparison(const std::string &op) {
         return "LIKE";
     if (op == "ilike")
         return "ILIKE";
+    if (op == "match")
+        return "~";
+    if (op == "imatch")
+        return "~*";
     return nullptr;
 }
 
@@ -100,7 +104,8 @@ std::optional<Error> parseFilter(const TableDef &table, const std::string &key,
         return parseError(
             "filter", value,
             "unexpected " + shown +
-                " expecting \"not\" or operator (eq, gt, gte, lt, lte, neq, like, ilike, is)");
+                " expecting \"not\" or operator (eq, gt, gte, lt, lte, neq, like, ilike, match, "
+                "imatch, is)");
     }
     out.op = op;
     out.value = rest.substr(dot + 1);

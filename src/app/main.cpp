@@ -1,4 +1,8 @@
 #include "ui/GreetwellApp.h"
+#include "ui/QuitSignals.h"
+#include "ui/SingleInstance.h"
+
+#include <BuildConfig.h>
 
 #include <QApplication>
 
@@ -6,9 +10,18 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Greetwell"));
     QApplication::setApplicationName(QStringLiteral("Greetwell"));
+    QApplication::setApplicationVersion(QString::fromLatin1(BuildConfig::version));
     QApplication::setDesktopFileName(QStringLiteral("app.greetwell.desk"));
 
+    SingleInstance instance;
+    if (instance.forwardToRunning())
+        return 0;
+    instance.listen();
+    quitOnSignals(app);
+
     GreetwellApp greetwell;
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &greetwell,
+                     &GreetwellApp::raiseMainWindow);
     greetwell.show();
     return app.exec();
 }

@@ -2,12 +2,19 @@
 
 #include "badge/BadgeDrawing.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QDir>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
+#include <cmath>
+#include <cups/cups.h>
 
 namespace {
 const QString kPrintLabel = QStringLiteral("PrintLabel");
@@ -19,11 +26,64 @@ const QString kShowDialog = QStringLiteral("BadgeShowPrintDialog");
 QPrinterInfo choosePrinter(const QString &name) {
     if (!name.isEmpty())
         return QPrinterInfo::printerInfo(name); // null when it is no longer installed
-    if (QPrinterInfo::availablePrinterNames().isEmpty())
+    const QStringList installed = QPrinterInfo::availablePrinterNames();
+    if (installed.isEmpty())
         return {};
-    // CUPS can have printers but no default; then there is nothing to fall back on
-    // without guessing, and the user is asked to choose one.
-    return QPrinterInfo::defaultPrinter();
+    // CUPS queues are often added without being made the default: then the first one.
+    const QPrinterInfo fallback = QPrinterInfo::defaultPrinter();
+    return fallback.isNull() ? QPrinterInfo::printerInfo(installed.first()) : fallback;
+}
+
+// A PDF number with at most four decimals and no trailing zeros.
+QByteArray pdfNumber(qreal value) {
+    QByteArray text = QByteArray::number(value, 'f', 4);
+    while (text.endsWith('0'))
+        text.chop(1);
+    if (text.endsWith('.'))
+        text.chop(1);
+    return text;
+}
+
+// Qt writes pages in whole points. The badge is drawn from the top-left corner of a page
+// rounded up; narrowing the page's MediaBox to the badge gives the exact size. The new
+// box is padded to the old one's length so every cross-reference offset stays right.
+void narrowToExactPage(QByteArray &pdf, const QSizeF &exact, const QSizeF &drawn) {
+    static const QByteArray key = "/MediaBox [";
+    const qsizetype at = pdf.indexOf(key);
+    if (at < 0 || pdf.indexOf(key, at + 1) >= 0)
+        return;
+    const qsizetype begin = at + key.size();
+    const qsizetype end = pdf.indexOf(']', begin);
+    QByteArray box = "0 " + pdfNumber(drawn.height() - exact.height()) + ' ' +
+                     pdfNumber(exact.width()) + ' ' + pdfNumber(drawn.height());
+    if (end < 0 || box.size() > end - begin)
+        return;
+    box.append(QByteArray(end - begin - box.size(), ' '));
+    pdf.replace(begin, end - begin, box);
+}
+
+QString cupsMessage() {
+    const QString message = QString::fromUtf8(cupsLastErrorString());
+    return message.isEmpty() ? QString::fromUtf8(ippErrorString(cupsLastError())) : message;
+}
+
+// Hands a PDF to CUPS and reads back whether the queue accepted the job.
+bool submitToCups(const QString &printer, const QString &file, const QString &title, int copies,
+                  const QSizeF &page, QString &failure) {
+    cups_option_t *options = nullptr;
+    int count = 0;
+    const QByteArray media = "Custom." + pdfNumber(page.width()) + 'x' + pdfNumber(page.height());
+    count = cupsAddOption("media", media.constData(), count, &options);
+    if (copies > 1)
+        count = cupsAddOption("copies", QByteArray::number(copies).constData(), count, &options);
+    const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, printer.toUtf8().constData(),
+                                   QFile::encodeName(file).constData(), title.toUtf8().constData(),
+                                   count, options);
+    cupsFreeOptions(count, options);
+    if (job > 0 && cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE)
+        return true;
+    failure = cupsMessage();
+    return false;
 }
 } // namespace
 
@@ -97,47 +157,77 @@ QPageLayout BadgePrinter::pageLayout(LabelStock stock) {
     return layout;
 }
 
+QByteArray BadgePrinter::badgePdf(const QString &name, LabelStock stock,
+                                  const QDateTime &timestamp) {
+    const BadgeView view(name, stock, timestamp);
+    const QSizeF exact = labelStockPageSize(stock);
+    const QSizeF drawn(std::ceil(exact.width()), std::ceil(exact.height()));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setTitle(jobTitle(name));
+        writer.setCreator(QStringLiteral("Greetwell"));
+        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(drawn.height(), drawn.width()),
+                                                   QPageSize::Point, {}, QPageSize::ExactMatch),
+                                         QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
+        QPainter painter;
+        if (!painter.begin(&writer))
+            return {};
+        const qreal pixelsPerPoint = writer.resolution() / 72.0;
+        view.render(painter, QRectF(QPointF(0, 0), exact * pixelsPerPoint));
+        if (!painter.end())
+            return {};
+    }
+    QByteArray pdf = buffer.data();
+    // Should Qt ever lay the page out otherwise, the badge still prints, on the page
+    // rounded up.
+    narrowToExactPage(pdf, exact, drawn);
+    return pdf;
+}
+
 BadgePrintResult BadgePrinter::printBadge(const QString &name, const QDateTime &timestamp) {
+    m_failureDetail.clear();
     try {
         const QPrinterInfo info = choosePrinter(m_printerName);
         if (info.isNull())
             return BadgePrintResult::noPrinter;
-
-        const BadgeView view(name, m_stock, timestamp);
-        QPrinter printer(info, QPrinter::HighResolution);
-        printer.setDocName(jobTitle(name));
-        printer.setCreator(QStringLiteral("Greetwell"));
-        printer.setFullPage(true);
-        const QPageLayout layout = pageLayout(m_stock);
-        if (!printer.setPageLayout(layout))
-            return BadgePrintResult::failed;
+        QString destination = info.printerName();
+        int copies = 1;
 
         if (m_showDialog) {
             // The dialog is a widget; without a widget application there is none to show.
             if (!QCoreApplication::instance() ||
                 !QCoreApplication::instance()->inherits("QApplication"))
                 return BadgePrintResult::failed;
+            QPrinter printer(info, QPrinter::HighResolution);
+            printer.setDocName(jobTitle(name));
+            printer.setCreator(QStringLiteral("Greetwell"));
+            printer.setFullPage(true);
+            printer.setPageLayout(pageLayout(m_stock));
             QPrintDialog dialog(&printer);
             dialog.setWindowTitle(tr("Print Badge"));
             if (dialog.exec() != QDialog::Accepted)
                 return BadgePrintResult::failed;
-            // The dialog puts the chosen printer's default paper (often A4) back; the
-            // label's page is fixed by the stock, so set it again.
-            if (!printer.setPageLayout(layout))
-                return BadgePrintResult::failed;
+            if (printer.outputFormat() == QPrinter::PdfFormat) {
+                // Printing to a file: the badge is written there and nothing is queued.
+                const QByteArray pdf = badgePdf(name, m_stock, timestamp);
+                QSaveFile file(printer.outputFileName());
+                if (pdf.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+                    file.write(pdf) != pdf.size() || !file.commit())
+                    return BadgePrintResult::failed;
+                return BadgePrintResult::printed;
+            }
+            destination = printer.printerName();
+            copies = printer.copyCount();
         }
 
-        QPainter painter;
-        if (!painter.begin(&printer))
+        const QByteArray pdf = badgePdf(name, m_stock, timestamp);
+        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/greetwell-badge-XXXXXX.pdf"));
+        if (pdf.isEmpty() || !file.open() || file.write(pdf) != pdf.size() || !file.flush())
             return BadgePrintResult::failed;
-        // The page is the badge's size, so this fits it exactly; should a driver impose
-        // another page, the badge keeps its proportions and is centred on it.
-        const QRectF area = printer.pageLayout().paintRectPixels(printer.resolution());
-        view.render(painter, fitAndCentre(view.frame().size(), area));
-        if (!painter.end())
-            return BadgePrintResult::failed;
-        const QPrinter::PrinterState state = printer.printerState();
-        if (state == QPrinter::Error || state == QPrinter::Aborted)
+        if (!submitToCups(destination, file.fileName(), jobTitle(name), copies,
+                          labelStockPageSize(m_stock), m_failureDetail))
             return BadgePrintResult::failed;
         return BadgePrintResult::printed;
     } catch (...) {

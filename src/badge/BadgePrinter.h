@@ -42,6 +42,11 @@ public:
     // Prints one badge with the current settings. Blocks until the job is handed to the
     // print system (and while the print dialog is open). Never throws.
     BadgePrintResult printBadge(const QString &name, const QDateTime &timestamp);
+    // Why the last printBadge failed, in the print system's words ("Destination ... is
+    // not accepting jobs."); empty when it did not fail or the system gave no reason.
+    QString failureDetail() const { return m_failureDetail; }
+    // The badge as one PDF page of exactly the stock's size; empty if drawing failed.
+    static QByteArray badgePdf(const QString &name, LabelStock stock, const QDateTime &timestamp);
 
     // The installed printers, in the print system's order.
     static QStringList installedPrinterNames();
@@ -64,4 +69,5 @@ private:
     LabelStock m_stock = LabelStock::dk2205;
     QString m_printerName;
     bool m_showDialog = false;
+    QString m_failureDetail;
 };

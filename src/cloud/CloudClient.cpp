@@ -44,9 +44,10 @@ QUrl appendPath(QUrl url, QString path) {
 }
 
 // Standard query-item encoding. Every key and value is encoded here, "%" included:
-// QUrlQuery would take "%41" in a value for an escaped "A".
+// QUrlQuery would take "%41" in a value for an escaped "A". "?" is legal in a query but
+// encoded too: some servers refuse a second one.
 QString encodeQuery(const QueryItems &items) {
-    static const QByteArray keepInQuery = "!$'()*,;:@/?";
+    static const QByteArray keepInQuery = "!$'()*,;:@/";
     QStringList pairs;
     for (const auto &[key, value] : items)
         pairs.append(QString::fromLatin1(QUrl::toPercentEncoding(key, keepInQuery) + '=' +

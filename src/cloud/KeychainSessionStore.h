@@ -2,11 +2,19 @@
 
 #include "cloud/CloudSession.h"
 
+#include <QMetaObject>
 #include <QString>
+#include <memory>
 
 // The session kept as one secret in the user's keychain (the Secret Service on Linux),
 // identified by (service, account). Every keychain failure is silent: a failed read
 // gives no session, a failed write leaves what was stored before.
+//
+// The store never runs an event loop, so saving cannot re-enter its caller: it reads
+// the item once, when created, and afterwards answers from its own copy; each save
+// updates the copy at once and queues the keychain write. Writes reach the keychain in
+// order, the last one winning; the queue is drained before the application quits and
+// when the store is destroyed.
 class KeychainSessionStore : public SessionStore {
 public:
     static QString defaultService() { return QStringLiteral("app.greetwell.desk.session"); }
@@ -14,6 +22,7 @@ public:
 
     explicit KeychainSessionStore(QString service = defaultService(),
                                   QString account = defaultAccount());
+    ~KeychainSessionStore() override;
 
     const QString &service() const { return m_service; }
     const QString &account() const { return m_account; }
@@ -21,7 +30,15 @@ public:
     std::optional<CloudSession> load() override;
     void save(const std::optional<CloudSession> &session) override;
 
+    // Blocks (without running the event loop) until every save so far has reached the
+    // keychain; false when that took longer than `timeoutMs`.
+    bool flush(int timeoutMs = 10'000);
+
 private:
+    struct Queue;
     QString m_service;
     QString m_account;
+    std::optional<CloudSession> m_session;
+    std::shared_ptr<Queue> m_queue;
+    QMetaObject::Connection m_drainAtQuit;
 };

@@ -10,9 +10,29 @@ QueryItems VisitorQuery::queryItems() const {
     if (to)
         items.append(
             {QStringLiteral("signed_in_at"), QStringLiteral("lt.") + formatTimestamp(*to)});
-    if (!search.trimmed().isEmpty())
+    if (search.trimmed().isEmpty())
+        return items;
+    // The REST interface reads "*" in a like pattern as a wildcard, with no escape for it;
+    // a search holding one goes as a case-insensitive regular expression of the literal
+    // text instead, which the trigram index serves as well.
+    if (search.contains(u'*'))
+        items.append({QStringLiteral("search_text"), QStringLiteral("imatch.") + searchRegex()});
+    else
         items.append({QStringLiteral("search_text"), QStringLiteral("ilike.") + searchPattern()});
     return items;
+}
+
+QString VisitorQuery::searchRegex() const {
+    const QString text = search.trimmed().toLower();
+    QString regex;
+    regex.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        // A backslash before anything but a letter or digit makes it literal.
+        if (!c.isLetterOrNumber())
+            regex += QLatin1Char('\\');
+        regex += c;
+    }
+    return regex;
 }
 
 QString VisitorQuery::searchPattern() const {

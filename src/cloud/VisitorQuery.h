@@ -15,8 +15,11 @@ struct VisitorQuery {
     std::optional<QDateTime> to;
     bool operator==(const VisitorQuery &) const = default;
 
-    // signed_in_at gte./lt. items, then search_text ilike. when the search is not blank.
+    // signed_in_at gte./lt. items, then search_text ilike. when the search is not blank
+    // (imatch. when it holds a "*", which a like pattern cannot match literally).
     QueryItems queryItems() const;
     // The trimmed, lower-cased search with \, % and _ escaped, enclosed in %.
     QString searchPattern() const;
+    // The trimmed, lower-cased search as a regular expression matching it literally.
+    QString searchRegex() const;
 };

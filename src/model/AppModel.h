@@ -66,6 +66,13 @@ public:
     static VisitorDraft draftFromInvite(const Invite &invite);
     static std::optional<QString> problem(const VisitorDraft &draft,
                                           const QList<KioskField> &fields);
+    // The same check, with the slot of the field at fault, so a form can point at it.
+    struct Problem {
+        qint64 slot;
+        QString message;
+    };
+    static std::optional<Problem> problemField(const VisitorDraft &draft,
+                                               const QList<KioskField> &fields);
     // The employee named by the first employee-list field (lowest slot) whose answer
     // matches a list entry ignoring letter case and accents; the entry as written.
     static std::optional<QString> resolveHost(const VisitorDraft &draft,

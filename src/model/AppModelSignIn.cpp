@@ -77,9 +77,16 @@ VisitorDraft AppModel::draftFromInvite(const Invite &invite) {
 
 std::optional<QString> AppModel::problem(const VisitorDraft &draft,
                                          const QList<KioskField> &fields) {
+    if (std::optional<Problem> found = problemField(draft, fields))
+        return found->message;
+    return std::nullopt;
+}
+
+std::optional<AppModel::Problem> AppModel::problemField(const VisitorDraft &draft,
+                                                        const QList<KioskField> &fields) {
     for (const KioskField &field : fields) {
         if ((field.required || field.slot == 0) && draft.text(field.slot).trimmed().isEmpty())
-            return QStringLiteral("Please fill in %1.").arg(field.label);
+            return Problem{field.slot, QStringLiteral("Please fill in %1.").arg(field.label)};
     }
     static const QRegularExpression email(QStringLiteral(R"(^[^\s@]+@[^\s@]+\.[^\s@]+$)"),
                                           QRegularExpression::UseUnicodePropertiesOption);
@@ -88,7 +95,8 @@ std::optional<QString> AppModel::problem(const VisitorDraft &draft,
             continue;
         const QString text = draft.text(field.slot).trimmed();
         if (!text.isEmpty() && !email.match(text).hasMatch())
-            return QStringLiteral("Please enter a valid email for %1.").arg(field.label);
+            return Problem{field.slot,
+                           QStringLiteral("Please enter a valid email for %1.").arg(field.label)};
     }
     return std::nullopt;
 }

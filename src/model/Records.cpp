@@ -356,8 +356,10 @@ QJsonObject KioskSettings::toJson() const {
         {QStringLiteral("fields"), fieldArray},
         {QStringLiteral("employees"), QJsonArray::fromStringList(employees)},
     };
-    if (placeName)
-        object.insert(QStringLiteral("place_name"), *placeName);
+    // Always present: an upsert merges the keys it is given, so leaving a cleared name
+    // out would keep the old one.
+    object.insert(QStringLiteral("place_name"),
+                  placeName ? QJsonValue(*placeName) : QJsonValue(QJsonValue::Null));
     return object;
 }
 

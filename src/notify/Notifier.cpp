@@ -1,6 +1,7 @@
 #include "Notifier.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 
 namespace {
 const QString middleDot = QStringLiteral(" \u00B7 ");
@@ -10,8 +11,50 @@ QString isoSeconds(const QDateTime &date) {
     return date.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
 }
 
+// Slack reads "<!channel>", "<@U123>" and links between angle brackets as commands; the
+// three control characters are escaped as Slack documents, and nothing else changes.
+QString slackEscaped(QString text) {
+    text.replace(u'&', QStringLiteral("&amp;"));
+    text.replace(u'<', QStringLiteral("&lt;"));
+    text.replace(u'>', QStringLiteral("&gt;"));
+    return text;
+}
+
+// Google Chat has no escape: a zero-width space after each "<" keeps "<users/all>" and
+// "<url|text>" from being read as a mention or a link, and looks the same.
+QString googleChatNeutralised(QString text) {
+    text.replace(u'<', QStringLiteral("<\u200B"));
+    return text;
+}
+
 QJsonObject mrkdwn(const QString &text) {
-    return {{QStringLiteral("type"), QStringLiteral("mrkdwn")}, {QStringLiteral("text"), text}};
+    return {{QStringLiteral("type"), QStringLiteral("mrkdwn")},
+            {QStringLiteral("text"), slackEscaped(text)}};
+}
+
+// The locale's short time format without seconds (the C locale's includes them), and
+// with the rest of it as it stands.
+QString hoursAndMinutesFormat(const QLocale &locale) {
+    const QString format = locale.timeFormat(QLocale::ShortFormat);
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'') {
+            quoted = !quoted;
+        } else if (!quoted && (c == u's' || c == u'z')) {
+            // Drop the field and the separator before it ("HH:mm:ss" gives "HH:mm").
+            while (!out.isEmpty() && (out.back() == u':' || out.back() == u'.' ||
+                                      out.back() == u',' || out.back() == u' '))
+                out.chop(1);
+            while (i + 1 < format.size() && format[i + 1] == c)
+                ++i;
+            continue;
+        }
+        out += c;
+    }
+    static const QRegularExpression hasMinutes(QStringLiteral("m"));
+    return hasMinutes.match(out).hasMatch() ? out : QStringLiteral("HH:mm");
 }
 
 QJsonObject slackPayload(const VisitorAlert &alert, const Clock &clock) {
@@ -25,7 +68,7 @@ QJsonObject slackPayload(const VisitorAlert &alert, const Clock &clock) {
     blocks.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("context")},
                               {QStringLiteral("elements"), QJsonArray{mrkdwn(context)}}});
     return {{QStringLiteral("blocks"), blocks},
-            {QStringLiteral("text"), summaryText(alert, clock)}};
+            {QStringLiteral("text"), slackEscaped(summaryText(alert, clock))}};
 }
 
 // An Adaptive Card in the message shape that Teams workflows ("Post to a channel when a
@@ -97,7 +140,8 @@ QStringList answerLines(const VisitorAlert &alert) {
 }
 
 QString shortTime(const QDateTime &date, const Clock &clock) {
-    return clock.locale.toString(date.toTimeZone(clock.zone).time(), QLocale::ShortFormat);
+    return clock.locale.toString(date.toTimeZone(clock.zone).time(),
+                                 hoursAndMinutesFormat(clock.locale));
 }
 
 QString summaryText(const VisitorAlert &alert, const Clock &clock) {
@@ -113,7 +157,7 @@ QJsonObject makePayload(const VisitorAlert &alert, WebhookService service, const
     case WebhookService::teams:
         return teamsPayload(alert, clock);
     case WebhookService::googleChat:
-        return {{QStringLiteral("text"), summaryText(alert, clock)}};
+        return {{QStringLiteral("text"), googleChatNeutralised(summaryText(alert, clock))}};
     case WebhookService::discord:
         // No @everyone, role or user pings from whatever a visitor typed.
         return {{QStringLiteral("allowed_mentions"),

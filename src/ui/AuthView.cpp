@@ -5,7 +5,7 @@
 #include "Style.h"
 #include "cloud/CloudClient.h"
 
-#include <QButtonGroup>
+#include <QFocusEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,15 +58,14 @@ AuthView::AuthView(CloudClient *cloud, QWidget *parent) : QWidget(parent), m_clo
     m_createMode = new QPushButton(modeLabel(Mode::create), column);
     m_signInMode->setObjectName(QStringLiteral("signInModeButton"));
     m_createMode->setObjectName(QStringLiteral("createModeButton"));
-    auto *modes = new QButtonGroup(this);
-    modes->setExclusive(true);
+    // Not an exclusive group: Qt would then let Tab reach only the checked half. setMode
+    // keeps exactly one checked.
     auto *segments = new QHBoxLayout;
     segments->setSpacing(0);
     for (QPushButton *button : {m_signInMode, m_createMode}) {
         button->setCheckable(true);
         button->setAutoDefault(false);
         button->setFocusPolicy(Qt::TabFocus);
-        modes->addButton(button);
         segments->addWidget(button, 1);
     }
     m_signInMode->setChecked(true);
@@ -89,10 +88,11 @@ AuthView::AuthView(CloudClient *cloud, QWidget *parent) : QWidget(parent), m_clo
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |
                                     Qt::ImhNoAutoUppercase | Qt::ImhHiddenText);
-    m_nameLabel = new QLabel(QStringLiteral("Name"), column);
+    m_nameLabel = new QLabel(QStringLiteral("&Name"), column);
+    m_nameLabel->setBuddy(m_name);
     form->addRow(m_nameLabel, m_name);
-    form->addRow(QStringLiteral("Email"), m_email);
-    form->addRow(QStringLiteral("Password"), m_password);
+    form->addRow(QStringLiteral("&Email"), m_email);
+    form->addRow(QStringLiteral("&Password"), m_password);
     m_passwordHint = new QLabel(QStringLiteral("At least 8 characters."), column);
     m_passwordHint->setObjectName(QStringLiteral("passwordHint"));
     Style::setText(m_passwordHint, Style::Text::caption);
@@ -108,6 +108,8 @@ AuthView::AuthView(CloudClient *cloud, QWidget *parent) : QWidget(parent), m_clo
     m_messageLabel->setObjectName(QStringLiteral("authMessage"));
     m_messageLabel->setWordWrap(true);
     Style::setText(m_messageLabel, Style::Text::callout);
+    // An empty label would still take its line and a gap above the buttons.
+    m_messageLabel->hide();
     layout->addWidget(m_messageLabel);
 
     auto *buttons = new QHBoxLayout;
@@ -141,8 +143,20 @@ AuthView::AuthView(CloudClient *cloud, QWidget *parent) : QWidget(parent), m_clo
     outer->addWidget(column, 0, Qt::AlignHCenter);
     outer->addStretch(1);
 
-    setFocusProxy(m_email);
+    // The mode switch first, then the fields top to bottom; hidden rows are skipped.
+    const QList<QWidget *> order{m_signInMode, m_createMode, m_name,  m_email,
+                                 m_password,   m_forgot,     m_submit};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
     setMode(Mode::signIn);
+}
+
+void AuthView::focusInEvent(QFocusEvent *event) {
+    // Focus given to the screen goes to the address. Not a focus proxy: Tab would then
+    // wrap from the buttons to the address and never reach the mode switch.
+    QWidget::focusInEvent(event);
+    m_email->setFocus(event->reason());
 }
 
 QString AuthView::modeLabel(Mode mode) {
@@ -165,12 +179,16 @@ bool AuthView::canSubmit() const {
 void AuthView::chooseMode(Mode mode) {
     setMessage(std::nullopt, false);
     setMode(mode);
+    // A new account starts with its holder's name.
+    if (mode == Mode::create)
+        m_name->setFocus(Qt::OtherFocusReason);
 }
 
 void AuthView::setMode(Mode mode) {
     m_mode = mode;
     const bool create = mode == Mode::create;
-    (create ? m_createMode : m_signInMode)->setChecked(true);
+    m_createMode->setChecked(create);
+    m_signInMode->setChecked(!create);
     // Hidden rows give back their spacing too.
     m_form->setRowVisible(m_name, create);
     m_form->setRowVisible(m_passwordHint, create);
@@ -223,6 +241,7 @@ void AuthView::forgotPassword() {
         return;
     if (!isValidEmail(m_email->text())) {
         setMessage(emailFirstText, true);
+        m_email->setFocus(Qt::OtherFocusReason);
         return;
     }
     begin();

@@ -38,6 +38,9 @@ public slots:
     void submit();
     void forgotPassword();
 
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+
 private:
     QCoro::Task<> runSignIn(QString email, QString password);
     QCoro::Task<> runCreateAccount(QString name, QString email, QString password);

@@ -32,6 +32,14 @@ DeskView *ContentView::deskView() const {
     return m_desk;
 }
 
+QString ContentView::title() const {
+    const QString app = QStringLiteral("Greetwell");
+    if (!m_desk)
+        return app;
+    return deskSectionLabel(m_desk->section().value_or(DeskSection::today)) +
+           QStringLiteral(" — ") + app;
+}
+
 void ContentView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (!m_lifecycleKey)
@@ -68,6 +76,7 @@ void ContentView::updateGate() {
     m_desk = nullptr;
     if (signedIn) {
         m_desk = new DeskView(m_model, m_preferences, this);
+        connect(m_desk, &DeskView::sectionShown, this, [this] { emit titleChanged(title()); });
         layout()->addWidget(m_desk);
         m_desk->setFocus();
     } else {
@@ -75,4 +84,6 @@ void ContentView::updateGate() {
         layout()->addWidget(m_auth);
         m_auth->setFocus();
     }
+    emit deskChanged(m_desk);
+    emit titleChanged(title());
 }

@@ -20,6 +20,13 @@ public:
 
     AuthView *authView() const;
     DeskView *deskView() const;
+    // "Today — Greetwell" while the desk shows a section, "Greetwell" otherwise.
+    QString title() const;
+
+signals:
+    void titleChanged(const QString &title);
+    // The desk appeared or went (sign-in, sign-out).
+    void deskChanged(DeskView *desk);
 
 protected:
     void showEvent(QShowEvent *event) override;

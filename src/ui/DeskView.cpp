@@ -1,5 +1,6 @@
 #include "DeskView.h"
 
+#include "EmployeesView.h"
 #include "Icons.h"
 #include "SectionView.h"
 #include "SignInVisitorSheet.h"
@@ -264,8 +265,11 @@ void DeskView::setSection(std::optional<DeskSection> section) {
     for (QAction *action : std::as_const(m_sectionActions))
         m_toolbar->removeAction(action);
     m_sectionActions.clear();
-    if (m_current)
+    if (m_current) {
+        // Out of the column at once; deleting waits for the event loop.
+        m_current->hide();
         m_current->deleteLater();
+    }
 
     // Each visit builds the screen anew, so its transient state starts cleared.
     m_current = makeSectionView(shown);
@@ -277,6 +281,7 @@ void DeskView::setSection(std::optional<DeskSection> section) {
         if (QWidget *button = m_toolbar->widgetForAction(action))
             button->setObjectName(action->objectName() + QStringLiteral("Button"));
     }
+    emit sectionShown(shown);
 }
 
 namespace {
@@ -297,9 +302,10 @@ SectionView *DeskView::makeSectionView(DeskSection section) {
     switch (section) {
     case DeskSection::today:
         return new TodayView(m_model, m_detail);
+    case DeskSection::employees:
+        return new EmployeesView(m_model, m_detail);
     case DeskSection::visitors:
     case DeskSection::invites:
-    case DeskSection::employees:
         break;
     }
     return new PlaceholderSection(section, m_detail);
@@ -312,6 +318,7 @@ void DeskView::setSidebarCollapsed(bool collapsed) {
     m_preferences->setValue(QLatin1String(collapsedKey), collapsed);
     m_sidebar->setCollapsed(collapsed);
     updateCollapseAction();
+    emit sidebarCollapsedChanged(collapsed);
 }
 
 void DeskView::toggleSidebar() {

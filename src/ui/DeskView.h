@@ -67,6 +67,11 @@ public:
     SectionView *currentSectionView() const { return m_current; }
     const std::optional<Invite> &signingInInvite() const { return m_signingInInvite; }
 
+signals:
+    // The screen in the detail column changed (today also stands for no selection).
+    void sectionShown(DeskSection shown);
+    void sidebarCollapsedChanged(bool collapsed);
+
 public slots:
     void toggleSidebar();
     // Opens the sign-in sheet for this invite (the Invites screen's sign-in action).

@@ -14,6 +14,7 @@ class QNetworkAccessManager;
 class QSettings;
 class QWidget;
 class SessionStore;
+class SettingsView;
 
 // Owns what lives for the whole run, created in this order: the HTTP session, the
 // backend client on the keychain store (which restores a stored session at once), the
@@ -33,9 +34,16 @@ public:
     BadgePrinter *printer() const { return m_printer; }
     AppModel *model() const { return m_model; }
     MainWindow *mainWindow() const { return m_window.get(); }
+    // The open settings window, if any.
+    SettingsView *settingsWindow() const;
 
     void show();
     void showSettings();
+    // Another launch asked for this desk: bring its window to the front.
+    void raiseMainWindow();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QSettings *m_preferences;
@@ -44,5 +52,5 @@ private:
     BadgePrinter *m_printer;
     AppModel *m_model;
     std::unique_ptr<MainWindow> m_window;
-    QPointer<QWidget> m_settingsWindow;
+    QPointer<SettingsView> m_settingsWindow;
 };

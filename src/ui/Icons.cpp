@@ -1,7 +1,11 @@
 #include "Icons.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QHash>
+#include <QIconEngine>
+#include <QPainter>
+#include <QPalette>
 #include <QStringList>
 
 // The icons live in this static library; the executable never references their
@@ -28,9 +32,63 @@ const QHash<QString, QStringList> &themeNames() {
          {"printer-symbolic", "document-print-symbolic", "printer", "document-print"}},
         {QStringLiteral("person.crop.circle"),
          {"avatar-default-symbolic", "avatar-default", "user-identity"}},
+        {QStringLiteral("info.circle"), {"dialog-information-symbolic", "dialog-information"}},
+        {QStringLiteral("bell"),
+         {"preferences-system-notifications-symbolic", "preferences-system-notifications"}},
+        {QStringLiteral("plus"), {"list-add-symbolic", "list-add"}},
+        {QStringLiteral("pencil"), {"document-edit-symbolic", "document-edit"}},
+        {QStringLiteral("minus"), {"list-remove-symbolic", "list-remove"}},
+        {QStringLiteral("list.bullet.rectangle"),
+         {"view-list-bullet-symbolic", "view-list-symbolic", "view-list-details"}},
     };
     return names;
 }
+} // namespace
+
+namespace {
+// Symbol icons are drawn in one colour. Themes ship them dark, which vanishes on a dark
+// palette, so each pixmap takes the palette's text colour when it is drawn.
+class TintedIconEngine : public QIconEngine {
+public:
+    explicit TintedIconEngine(QIcon base) : m_base(std::move(base)) {}
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        QPixmap pixmap =
+            m_base.pixmap(size, scale, mode == QIcon::Selected ? QIcon::Normal : mode, state);
+        if (pixmap.isNull())
+            return pixmap;
+        const QPalette palette = QGuiApplication::palette();
+        QColor color = palette.color(QPalette::Active, QPalette::WindowText);
+        if (mode == QIcon::Disabled)
+            color = palette.color(QPalette::Disabled, QPalette::WindowText);
+        else if (mode == QIcon::Selected)
+            color = palette.color(QPalette::Active, QPalette::HighlightedText);
+        QPainter tint(&pixmap);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(pixmap.rect(), color);
+        return pixmap;
+    }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, ratio));
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
+        return m_base.actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return m_base.availableSizes(mode, state);
+    }
+    QIconEngine *clone() const override { return new TintedIconEngine(m_base); }
+    QString key() const override { return QStringLiteral("greetwell-tinted"); }
+
+private:
+    QIcon m_base;
+};
 } // namespace
 
 QIcon Icons::bundled(const QString &name) {
@@ -44,9 +102,9 @@ QIcon Icons::bundled(const QString &name) {
 QIcon Icons::symbol(const QString &name) {
     for (const QString &themeName : themeNames().value(name)) {
         if (QIcon::hasThemeIcon(themeName))
-            return QIcon::fromTheme(themeName);
+            return QIcon(new TintedIconEngine(QIcon::fromTheme(themeName)));
     }
-    return bundled(name);
+    return QIcon(new TintedIconEngine(bundled(name)));
 }
 
 QIcon Icons::appIcon() {

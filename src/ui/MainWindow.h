@@ -6,6 +6,7 @@
 
 class AppModel;
 class ContentView;
+class DeskView;
 class QAction;
 class QSettings;
 
@@ -20,6 +21,10 @@ public:
     QAction *signInVisitorAction() const { return m_signInVisitor; }
     QAction *newInviteAction() const { return m_newInvite; }
     QAction *refreshAction() const { return m_refresh; }
+    QAction *toggleSidebarAction() const { return m_toggleSidebar; }
+    QAction *printRollCallAction() const { return m_printRollCall; }
+    // Version, what the program is for, and the backend this build talks to.
+    QString aboutText() const;
 
 signals:
     void settingsRequested();
@@ -28,10 +33,17 @@ private:
     QCoro::Task<> refreshNow();
     void openWebsite(const QString &path);
     void updateActions();
+    void showAbout();
+    void printRollCallNow();
+    void exportRollCallNow();
+    void watchDesk(DeskView *desk);
 
     QPointer<AppModel> m_model;
-    ContentView *m_content;
+    ContentView *m_content = nullptr;
     QAction *m_signInVisitor;
     QAction *m_newInvite;
     QAction *m_refresh;
+    QAction *m_toggleSidebar;
+    QAction *m_printRollCall;
+    QAction *m_exportRollCall;
 };

@@ -129,7 +129,10 @@ void SignInVisitorSheet::rebuildFields() {
         answer->setValue(m_draft.text(field.slot));
         connect(answer, &AnswerField::valueEdited, this,
                 [this](qint64 slot, const QString &value) { m_draft.answers[slot] = value; });
-        m_form->addRow(AnswerField::labelText(field), answer);
+        // Labels are the account's own text: "&" is a character here, not an access key.
+        QString label = AnswerField::labelText(field);
+        label.replace(QLatin1Char('&'), QLatin1String("&&"));
+        m_form->addRow(label, answer);
         m_fields.append(answer);
         if (focusedSlot == field.slot)
             answer->setFocus();
@@ -205,9 +208,19 @@ void SignInVisitorSheet::setMessage(std::optional<QString> text) {
 }
 
 void SignInVisitorSheet::fitHeight() {
-    // The width is fixed; the height follows the rows and messages shown.
+    // The width is fixed and the height follows the rows and messages shown, so the
+    // window manager cannot stretch the form apart.
     layout()->activate();
-    resize(width(), layout()->totalSizeHint().height());
+    setFixedHeight(layout()->totalSizeHint().height());
+}
+
+void SignInVisitorSheet::focusField(std::optional<qint64> slot) {
+    for (AnswerField *field : std::as_const(m_fields)) {
+        if (!slot || field->field().slot == *slot) {
+            field->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
 }
 
 void SignInVisitorSheet::setSaving(bool saving) {
@@ -224,8 +237,10 @@ void SignInVisitorSheet::updateBadgeNote() {
 void SignInVisitorSheet::submit() {
     if (m_isSaving || !m_model)
         return;
-    if (std::optional<QString> problem = AppModel::problem(m_draft, sortedFields())) {
-        setMessage(*problem);
+    if (std::optional<AppModel::Problem> problem =
+            AppModel::problemField(m_draft, sortedFields())) {
+        setMessage(problem->message);
+        focusField(problem->slot);
         return;
     }
     setSaving(true);
@@ -259,6 +274,8 @@ QCoro::Task<> SignInVisitorSheet::runSignIn(VisitorDraft draft, std::optional<In
         m_draft = {};
         showDraft();
         rebuildPicker();
+        // Ready for the next visitor.
+        focusField(std::nullopt);
         co_return;
     }
     accept();

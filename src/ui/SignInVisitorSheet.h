@@ -54,6 +54,8 @@ private:
     void setSaving(bool saving);
     void updateBadgeNote();
     void fitHeight();
+    // The field for `slot`, or the first field.
+    void focusField(std::optional<qint64> slot);
 
     QPointer<AppModel> m_model;
     std::optional<Invite> m_invite;

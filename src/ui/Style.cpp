@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 QFont Style::font(Text style, const QFont &base) {
     QFont f = base;
@@ -52,8 +54,38 @@ static QColor blend(const QColor &a, const QColor &b, qreal t) {
                             a.blueF() * (1 - t) + b.blueF() * t);
 }
 
+static qreal channel(qreal c) {
+    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+qreal Style::contrastRatio(const QColor &a, const QColor &b) {
+    const auto luminance = [](const QColor &c) {
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const qreal la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor Style::tileBackground(const QPalette &palette) {
+    const QColor fill = quaternaryFill(palette);
+    return blend(palette.color(QPalette::Window), fill, fill.alphaF());
+}
+
 QColor Style::secondaryColor(const QPalette &palette) {
-    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.45);
+    // As faint as it can be while still readable (4.5:1) on the window, on lists and on
+    // tiles, whatever the theme's colours.
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor window = palette.color(QPalette::Window);
+    const QList<QColor> grounds{window, palette.color(QPalette::Base), tileBackground(palette)};
+    for (qreal t = 0.45; t > 0; t -= 0.025) {
+        const QColor candidate = blend(text, window, t);
+        if (std::all_of(grounds.begin(), grounds.end(), [&](const QColor &ground) {
+                return contrastRatio(candidate, ground) >= minimumContrast;
+            }))
+            return candidate;
+    }
+    return text;
 }
 
 QColor Style::errorColor(const QPalette &palette) {

@@ -15,8 +15,13 @@ enum class Text { largeTitle, title, title2, headline, body, callout, caption };
 QFont font(Text style, const QFont &base = QFont());
 void setText(QWidget *widget, Text style);
 
-// Secondary text: the window text blended towards the background.
+// Secondary text: the window text blended towards the background, never below
+// `minimumContrast` against the window, lists or tiles.
 QColor secondaryColor(const QPalette &palette);
+constexpr qreal minimumContrast = 4.6; // WCAG AA asks 4.5:1; a little room for rounding
+qreal contrastRatio(const QColor &a, const QColor &b);
+// What a tile's faint fill gives over the window.
+QColor tileBackground(const QPalette &palette);
 QColor errorColor(const QPalette &palette);
 void setSecondary(QWidget *widget);
 void setForeground(QWidget *widget, const QColor &color);

@@ -2,6 +2,8 @@
 
 #include "CaughtError.h"
 #include "Icons.h"
+#include "ProblemAlert.h"
+#include "RollCall.h"
 #include "Style.h"
 #include "TimeText.h"
 #include "badge/BadgePrinter.h"
@@ -52,7 +54,8 @@ void StatTile::paintEvent(QPaintEvent *) {
 
 OnSiteRow::OnSiteRow(const VisitorRow &row, const Clock &clock, QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("onSiteRow"));
-    m_name = new QLabel(this);
+    // Long names end in "…" rather than push the row's buttons out of view.
+    m_name = new ElidedLabel(this);
     m_name->setObjectName(QStringLiteral("visitorName"));
     Style::setText(m_name, Style::Text::headline);
     m_detail = new ElidedLabel(this);
@@ -113,6 +116,17 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     m_signOutEveryone->setObjectName(QStringLiteral("signOutEveryoneAction"));
     m_signOutEveryone->setToolTip(QStringLiteral("Sign out everyone still on site"));
     connect(m_signOutEveryone, &QAction::triggered, this, &TodayView::confirmSignOutEveryone);
+    // The list on paper in one press, for a fire drill; works from the last list held.
+    m_rollCall =
+        new QAction(Icons::symbol(QStringLiteral("printer")), QStringLiteral("Roll Call"), this);
+    m_rollCall->setObjectName(QStringLiteral("printRollCallAction"));
+    m_rollCall->setToolTip(QStringLiteral("Print everyone on site on a full page (Ctrl+P)"));
+    connect(m_rollCall, &QAction::triggered, this, [this] {
+        const QString problem =
+            printRollCall(RollCall::fromModel(*m_model), m_model->printer()->printerName());
+        if (!problem.isEmpty())
+            setActionError(problem);
+    });
 
     m_header = new SectionHeader(QStringLiteral("Today"), this);
 
@@ -258,16 +272,7 @@ void TodayView::setActionError(std::optional<QString> text) {
             m_alert->close();
         return;
     }
-    if (!m_alert) {
-        m_alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Something went wrong"),
-                                  QStringLiteral("Something went wrong"), QMessageBox::Ok, this);
-        m_alert->setObjectName(QStringLiteral("actionErrorAlert"));
-        m_alert->setWindowModality(Qt::WindowModal);
-        m_alert->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_alert, &QMessageBox::finished, this, [this] { m_actionError.reset(); });
-    }
-    m_alert->setInformativeText(*m_actionError);
-    m_alert->open();
+    showProblemAlert(m_alert, this, *m_actionError, [this] { m_actionError.reset(); });
 }
 
 void TodayView::printBadge(const VisitorRow &row) {
@@ -306,7 +311,7 @@ void TodayView::confirmSignOutEveryone() {
         return;
     m_confirmation = new QMessageBox(this);
     m_confirmation->setObjectName(QStringLiteral("signOutEveryoneConfirmation"));
-    m_confirmation->setIcon(QMessageBox::Question);
+    m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setWindowTitle(QStringLiteral("Sign Out Everyone"));
     m_confirmation->setText(QStringLiteral("Sign out all ") +
                             QString::number(m_model->onSite().size()) +
@@ -314,6 +319,7 @@ void TodayView::confirmSignOutEveryone() {
     QPushButton *confirm = m_confirmation->addButton(QStringLiteral("Sign Out Everyone"),
                                                      QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("confirmSignOutEveryoneButton"));
+    markDestructive(confirm);
     m_confirmation->addButton(QMessageBox::Cancel);
     m_confirmation->setDefaultButton(QMessageBox::Cancel);
     m_confirmation->setWindowModality(Qt::WindowModal);

@@ -66,7 +66,7 @@ class TodayView : public SectionView {
 public:
     explicit TodayView(AppModel *model, QWidget *parent = nullptr);
 
-    QList<QAction *> toolbarActions() const override { return {m_signOutEveryone}; }
+    QList<QAction *> toolbarActions() const override { return {m_rollCall, m_signOutEveryone}; }
     const std::optional<QString> &actionError() const { return m_actionError; }
 
     static QString everyoneFailedText(int failures);
@@ -90,6 +90,7 @@ private:
     QSet<QUuid> m_signingOut;
 
     QAction *m_signOutEveryone;
+    QAction *m_rollCall;
     SectionHeader *m_header;
     StatTile *m_todayTile;
     StatTile *m_onSiteTile;

@@ -1,9 +1,14 @@
 #include "support/TestMain.h"
 
 #include "badge/BadgeDrawing.h"
+#include "badge/BadgePrinter.h"
 
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -22,6 +27,16 @@ bool isBlack(QRgb c) {
 }
 bool isInk(QRgb c) {
     return qRed(c) < 200 || qGreen(c) < 200 || qBlue(c) < 200;
+}
+
+// The smallest rectangle holding every inked pixel.
+QRect inkBounds(const QImage &image) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (isInk(image.pixel(x, y)))
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
 }
 
 int count(const QImage &image, const QRect &area, bool (*test)(QRgb)) {
@@ -133,6 +148,61 @@ private slots:
     }
 
     // The canvas is stretched onto the target with its own factor on each axis.
+    // The PDF a badge is queued as has the stock's exact page (Qt alone rounds pages to
+    // whole points), and the badge fills that page as it fills its canvas.
+    void pdfHasTheExactPage_data() {
+        QTest::addColumn<LabelStock>("stock");
+        QTest::newRow("dk2205") << LabelStock::dk2205;
+        QTest::newRow("dk1234") << LabelStock::dk1234;
+    }
+    void pdfHasTheExactPage() {
+        QFETCH(LabelStock, stock);
+        const QByteArray pdf = BadgePrinter::badgePdf("Ada Lovelace", stock, kSignedIn);
+        QVERIFY(pdf.startsWith("%PDF-"));
+        const QString text = QString::fromLatin1(pdf);
+        QCOMPARE(text.count("/MediaBox"), 1);
+        const QStringList box = QRegularExpression(R"(/MediaBox \[([-0-9. ]+)\])")
+                                    .match(text)
+                                    .captured(1)
+                                    .split(' ', Qt::SkipEmptyParts);
+        QCOMPARE(box.size(), 4);
+        const QSizeF page(box[2].toDouble() - box[0].toDouble(),
+                          box[3].toDouble() - box[1].toDouble());
+        const QSizeF exact = labelStockPageSize(stock);
+        QVERIFY2(qAbs(page.width() - exact.width()) < 1e-3 &&
+                     qAbs(page.height() - exact.height()) < 1e-3,
+                 qPrintable(box.join(' ')));
+
+        if (QStandardPaths::findExecutable("pdftoppm").isEmpty())
+            QSKIP("pdftoppm (poppler-utils) is needed to draw the PDF");
+        QTemporaryDir dir;
+        QFile file(dir.filePath("badge.pdf"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size());
+        file.close();
+        const QSize canvas = labelStockCanvasSize(stock).toSize();
+        QProcess pdftoppm;
+        pdftoppm.start("pdftoppm",
+                       {"-png", "-singlefile", "-scale-to-x", QString::number(canvas.width()),
+                        "-scale-to-y", QString::number(canvas.height()), file.fileName(),
+                        dir.filePath("page")});
+        QVERIFY(pdftoppm.waitForFinished(60000) && pdftoppm.exitCode() == 0);
+        const QRect drawn = inkBounds(QImage(dir.filePath("page.png")));
+        const QRect expected = inkBounds(badgeImage("Ada Lovelace", stock));
+        for (const auto &[a, b] : {std::pair{drawn.left(), expected.left()},
+                                   {drawn.top(), expected.top()},
+                                   {drawn.right(), expected.right()},
+                                   {drawn.bottom(), expected.bottom()}})
+            QVERIFY2(qAbs(a - b) <= 2, qPrintable(QString("ink %1,%2 %3x%4, expected %5,%6 %7x%8")
+                                                      .arg(drawn.x())
+                                                      .arg(drawn.y())
+                                                      .arg(drawn.width())
+                                                      .arg(drawn.height())
+                                                      .arg(expected.x())
+                                                      .arg(expected.y())
+                                                      .arg(expected.width())
+                                                      .arg(expected.height())));
+    }
+
     void renderStretchesOntoTarget() {
         const BadgeView view("Ada", LabelStock::dk1234, kSignedIn, QLocale("en_US"),
                              QTimeZone::utc());

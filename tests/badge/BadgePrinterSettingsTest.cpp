@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cups/cups.h>
 
 // The four badge settings: read once from the store, written back on every change.
 class BadgePrinterSettingsTest : public QObject {
@@ -69,8 +70,8 @@ private slots:
         QCOMPARE(BadgePrinter(store().get()).printerName(), QString());
     }
 
-    // These need no print system: a printer that is not installed is never used, and
-    // with no default printer nothing is guessed.
+    // These need no print system: a printer that is not installed is never used, and a
+    // system without printers gives no printer.
     void noUsablePrinter() {
         auto settings = store();
         BadgePrinter printer(settings.get());
@@ -79,15 +80,14 @@ private slots:
                  BadgePrintResult::noPrinter);
         QCOMPARE(printer.printerName(), QStringLiteral("Greetwell No Such Printer"));
 
-        // CUPS takes the user's default printer from PRINTER; point it nowhere.
-        const QByteArray saved = qgetenv("PRINTER"), savedLpdest = qgetenv("LPDEST");
-        qputenv("PRINTER", "Greetwell-No-Such-Queue");
-        qunsetenv("LPDEST");
+        // A print server that is not there lists no printers at all.
+        QTemporaryDir nowhere;
+        cupsSetServer(nowhere.filePath("no-cupsd.sock").toUtf8().constData());
         printer.setPrinterName(QString());
+        const bool none = BadgePrinter::installedPrinterNames().isEmpty();
         const BadgePrintResult result = printer.printBadge("Ada", QDateTime::currentDateTime());
-        saved.isNull() ? qunsetenv("PRINTER") : qputenv("PRINTER", saved);
-        if (!savedLpdest.isNull())
-            qputenv("LPDEST", savedLpdest);
+        cupsSetServer(nullptr); // back to the usual one
+        QVERIFY(none);
         QCOMPARE(result, BadgePrintResult::noPrinter);
     }
 };

@@ -1,10 +1,15 @@
 #include "CloudTestSupport.h"
 #include "cloud/KeychainSessionStore.h"
+#include "cloud/KeychainThread.h"
 #include "support/TestMain.h"
 
-#include <QEventLoop>
 #include <QTest>
-#include <qt6keychain/keychain.h>
+#include <QTimer>
+
+namespace {
+using Operation = KeychainThread::Operation;
+using Reply = FakeHttpServer::Reply;
+} // namespace
 
 // Against the real Secret Service: scripts/test runs the tests in a private D-Bus session
 // with an unlocked, throwaway gnome-keyring.
@@ -13,49 +18,164 @@ class KeychainSessionStoreTests : public QObject {
     const QString m_service =
         "app.greetwell.desk.session.test-" + QUuid::createUuid().toString(QUuid::Id128);
 
-    // Runs a job on the test's item to its end: shows what the store itself does not.
-    template <typename Job> Job &run(Job &&job) {
-        job.setKey("session");
-        job.setAutoDelete(false);
-        QEventLoop loop;
-        connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-        job.start();
-        loop.exec();
-        return job;
+    // The test's item as the keychain holds it, past the store.
+    KeychainThread::Outcome raw(Operation operation = Operation::read,
+                                const QByteArray &data = {}) {
+        return KeychainThread::runAndWait(operation, m_service, "session", data);
     }
-    QByteArray raw() { return run(QKeychain::ReadPasswordJob(m_service)).binaryData(); }
+    std::optional<CloudSession> storedNow() {
+        return KeychainSessionStore(m_service, "session").load();
+    }
+
+    // A client on the keychain store whose stored session must be refreshed before use.
+    struct RacingClient {
+        FakeHttpServer server;
+        QNetworkAccessManager network;
+        std::shared_ptr<KeychainSessionStore> store;
+        std::unique_ptr<CloudClient> client;
+        RacingClient(const QString &service) {
+            store = std::make_shared<KeychainSessionStore>(service, "session");
+            store->save(makeSession("access-old", 15));
+            client = std::make_unique<CloudClient>(
+                &network, store,
+                CloudClient::Config{server.url(), server.url(), QString::fromLatin1(testApiKey)});
+            client->setNow(fixedNow);
+        }
+    };
 
 private slots:
-    void savesReplacesLoadsAndErases() {
+    void initTestCase() {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
-            run(QKeychain::ReadPasswordJob(m_service)).error() != QKeychain::EntryNotFound)
+            raw().error != QKeychain::EntryNotFound)
             QSKIP("No Secret Service answered: run the tests through scripts/test "
                   "(or dbus-run-session -- scripts/lib/with-keyring ctest)");
-        QKeychain::WritePasswordJob write(m_service);
-        write.setBinaryData("not json");
         // A service that answers but cannot store (a locked keyring with nobody to unlock
         // it) is a broken set-up, not a reason to skip.
-        QVERIFY2(run(write).error() == QKeychain::NoError,
-                 qPrintable("Is the keyring unlocked? " + write.errorString()));
+        QCOMPARE(raw(Operation::write, "probe").error, QKeychain::NoError);
+        QCOMPARE(raw(Operation::erase).error, QKeychain::NoError);
+    }
 
+    void cleanup() { raw(Operation::erase); }
+
+    void savesReplacesLoadsAndErases() {
+        QCOMPARE(raw(Operation::write, "not json").error, QKeychain::NoError);
         // An item that does not decode loads as none and stays until a session replaces it.
         KeychainSessionStore store(m_service, "session");
         QVERIFY(!store.load());
-        QCOMPARE(raw(), "not json");
+        QVERIFY(store.flush());
+        QCOMPARE(raw().data, "not json");
         CloudSession session = makeSession("access-1", 15);
         store.save(session);
         QCOMPARE(store.load(), std::optional(session));
-        QCOMPARE(raw(), session.toStoredJson());
+        QVERIFY(store.flush());
+        QCOMPARE(raw().data, session.toStoredJson());
 
         session.accessToken = "access-2";
         session.email.clear();
         store.save(session);
+        QVERIFY(store.flush());
         // Another store on the same item sees it: the session outlives the process.
-        QCOMPARE(KeychainSessionStore(m_service, "session").load(), std::optional(session));
+        QCOMPARE(storedNow(), std::optional(session));
 
         store.save(std::nullopt);
         QVERIFY(!store.load());
-        QCOMPARE(run(QKeychain::ReadPasswordJob(m_service)).error(), QKeychain::EntryNotFound);
+        QVERIFY(store.flush());
+        QCOMPARE(raw().error, QKeychain::EntryNotFound);
+    }
+
+    // Neither reading nor saving runs the event loop, so no network answer or timer can
+    // run inside a save and re-enter the client.
+    void runsNoEventLoop() {
+        bool timerRan = false;
+        QTimer::singleShot(0, this, [&] { timerRan = true; });
+        KeychainSessionStore store(m_service, "session");
+        store.save(makeSession("access-1", 15));
+        store.save(std::nullopt);
+        store.save(makeSession("access-2", 15));
+        KeychainSessionStore other(m_service, "session");
+        QVERIFY(!timerRan);
+        QTRY_VERIFY(timerRan);
+    }
+
+    // A burst of saves ends as its last one, even when the run ends at once.
+    void lastWriteWinsBeforeTheRunEnds_data() {
+        QTest::addColumn<bool>("endsWithSession");
+        QTest::addColumn<bool>("quitSignal"); // the application quits; the store stays
+        QTest::newRow("session, store destroyed") << true << false;
+        QTest::newRow("erased, store destroyed") << false << false;
+        QTest::newRow("session, application quits") << true << true;
+        QTest::newRow("erased, application quits") << false << true;
+    }
+    void lastWriteWinsBeforeTheRunEnds() {
+        QFETCH(bool, endsWithSession);
+        QFETCH(bool, quitSignal);
+        raw(Operation::write, makeSession("access-0", 15).toStoredJson());
+        const CloudSession last = makeSession("access-last", 15);
+        auto store = std::make_unique<KeychainSessionStore>(m_service, "session");
+        store->save(makeSession("access-1", 15));
+        store->save(std::nullopt);
+        store->save(makeSession("access-2", 15));
+        store->save(endsWithSession ? std::optional(last) : std::nullopt);
+        if (quitSignal)
+            QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+        else
+            store.reset();
+        const KeychainThread::Outcome item = raw();
+        if (endsWithSession)
+            QCOMPARE(item.data, last.toStoredJson());
+        else
+            QCOMPARE(item.error, QKeychain::EntryNotFound);
+    }
+
+    // A refresh answered while sign-out stores, and a 401 answered while the refreshed
+    // session stores: whatever lands in between, what the client holds is what the next
+    // launch finds, and a sign-out stays signed out.
+    void sessionEndsRaceTheRefresh_data() {
+        QTest::addColumn<int>("delayMs");
+        for (int delay : {0, 1, 2, 4, 8})
+            QTest::addRow("%d ms", delay) << delay;
+    }
+    void sessionEndsRaceTheRefresh() {
+        QFETCH(int, delayMs);
+        {
+            RacingClient desk(m_service);
+            CloudClient *client = desk.client.get();
+            desk.server.setHandler([&](const FakeHttpServer::Request &request) {
+                if (request.path() == "/auth/v1/logout")
+                    return Reply::json(204, {});
+                // The user signs out as the refresh is answered.
+                QTimer::singleShot(0, client, [client] { client->signOut(); });
+                Reply reply = Reply::json(200, tokenBody("access-new", "refresh-2"));
+                reply.delayMs = delayMs;
+                return reply;
+            });
+            // The refresh may win or lose the race; the session ends either way.
+            outcomeOf(client->validSession());
+            QVERIFY(!client->session());
+            QVERIFY(desk.store->flush());
+            QVERIFY2(!storedNow(), "the next launch would be signed in");
+        }
+        {
+            RacingClient desk(m_service);
+            CloudClient *client = desk.client.get();
+            desk.server.setHandler([&](const FakeHttpServer::Request &request) {
+                // A request sent with the old token is refused just after the refresh.
+                Reply reply = request.path() == "/auth/v1/token"
+                                  ? Reply::json(200, tokenBody("access-new", "refresh-2"))
+                                  : Reply::json(401, {});
+                reply.delayMs = request.path() == "/auth/v1/token" ? 20 : 20 + delayMs;
+                return reply;
+            });
+            QNetworkRequest stale(client->restURL("visitors"));
+            stale.setRawHeader("Authorization", "Bearer access-old");
+            auto refused = capture(client->sendAuthorized(stale));
+            const auto refresh = outcomeOf(client->validSession());
+            QCoro::waitFor(refused);
+            QVERIFY(desk.store->flush());
+            QCOMPARE(storedNow(), client->session());
+            if (refresh.succeeded())
+                QCOMPARE(tokenOf(client->session()), QString("access-new"));
+        }
     }
 };
 

@@ -97,16 +97,34 @@ private slots:
         QTest::newRow("underscore") << "a_b" << QStringList{"Cy a_b"};
         QTest::newRow("plus") << "ann+lee" << QStringList{"Ann+Lee"};
         QTest::newRow("host name") << "HOPPER" << QStringList{"Ann+Lee"};
+        QTest::newRow("star") << "*" << QStringList{"Ed r*.x", "Di *Star*"};
+        QTest::newRow("star and dot") << "r*." << QStringList{"Ed r*.x"};
     }
     void searchMatchesLiterally() {
         QFETCH(QString, search);
-        const QStringList rows{"Ann+Lee", "Bea 100% Cotton", "Bea 100 Cotton", "Cy a_b", "Cy axb"};
+        const QStringList rows{"Ann+Lee", "Bea 100% Cotton", "Bea 100 Cotton", "Cy a_b",
+                               "Cy axb",  "Di *Star*",       "Ed r*.x",        "Ed rx.x"};
         for (int i = 0; i < rows.size(); ++i)
             insert(rows[i], at(3, 4, QTime(9, i)),
                    i ? std::nullopt : std::optional<QString>("Grace Hopper"));
         const auto page = runTask(client->visitorPage(VisitorQuery{search, {}, {}}, 0, 50));
         QVERIFY2(page.ok(), qPrintable(page.errorText()));
         QTEST(names(*page.value), "expected");
+    }
+
+    // Both forms of the search filter can be served by the trigram index.
+    void searchUsesTheTrigramIndex() {
+        for (const char *search : {"grace", "gr*ce"}) {
+            const QueryItems items = VisitorQuery{search, {}, {}}.queryItems();
+            const QString value = items.last().second;
+            const QString op = value.startsWith("imatch.") ? "~*" : "ilike";
+            const QString pattern = value.mid(value.indexOf('.') + 1).replace("'", "''");
+            const QString plan =
+                runSql(backend, "set enable_seqscan = off; explain select id from visitors "
+                                "where search_text " +
+                                    op + " '" + pattern + "'");
+            QVERIFY2(plan.contains("visitors_search_text_idx"), qPrintable(QString(search) + ": " + plan));
+        }
     }
 
     void exportPaging_data() {
@@ -172,6 +190,10 @@ private slots:
         // The second upsert changes the same row; the place name is added, nothing doubles.
         settings.employees = {"Grace Hopper"};
         settings.placeName = QStringLiteral("Main lobby");
+        QVERIFY(runTask(client->upsertSettings("kiosk_settings", settings.toJson())).ok());
+        QCOMPARE(runTask(client->kioskSettings()).value->value(), settings);
+        // A cleared place name is cleared on the server too, not merged away.
+        settings.placeName.reset();
         QVERIFY(runTask(client->upsertSettings("kiosk_settings", settings.toJson())).ok());
         QCOMPARE(runTask(client->kioskSettings()).value->value(), settings);
         const QString owner = client->session()->userID.toString(QUuid::WithoutBraces);

@@ -105,7 +105,12 @@ private:
             return rows(onSite);
         }
         if (route == "COUNT visitors") {
+            // Today and the week that began on Sunday, as the desk's clock sees them; any
+            // other window is a fault.
             const QString from = request.query().queryItemValue("signed_in_at", QUrl::FullyDecoded);
+            if (!from.isEmpty() && from != "gte.2026-03-04T00:00:00Z" &&
+                from != "gte.2026-03-01T00:00:00Z")
+                return Reply::json(400, R"({"message":"unexpected count window"})");
             const qint64 total = from.isEmpty()            ? counts.onSite
                                  : from.contains("03-04T") ? counts.today
                                                            : counts.thisWeek;

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,6 +119,78 @@ private slots:
             QJsonDocument::fromJson(tree.replace('\'', '"').toUtf8()).object();
         QVERIFY(!expected.isEmpty());
         QCOMPARE(text(makePayload(sample(kind), service, fixedClock())), text(expected));
+    }
+
+    // What a visitor types must not command the chat service: no channel-wide or user
+    // ping from a name, host or answer, while formatting marks arrive as typed.
+    void typedTextCannotPing_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("where");
+        for (const char *typed : {"<!channel>", "<!here>", "<@U123>", "<users/all>", "@everyone",
+                                  "@here", "<https://evil.example|Click> & *bold*"})
+            for (const char *where : {"name", "host", "answer"})
+                QTest::addRow("%s as %s", typed, where) << QString(typed) << QString(where);
+    }
+    void typedTextCannotPing() {
+        QFETCH(QString, typed);
+        QFETCH(QString, where);
+        VisitorRow row = sampleRow();
+        if (where == "name")
+            row.visitorName = typed + " *bold*";
+        else if (where == "host")
+            row.hostName = typed + " *bold*";
+        else
+            row.answers = {{"Company", typed + " *bold*"}};
+        const VisitorAlert alert = VisitorAlert::fromRow(row, VisitorAlert::Event::signIn);
+        const auto strings = [](const QJsonObject &payload) {
+            QStringList out;
+            const std::function<void(const QJsonValue &)> walk = [&](const QJsonValue &value) {
+                if (value.isString())
+                    out.append(value.toString());
+                for (const QJsonValue &item : value.toArray())
+                    walk(item);
+                for (const QJsonValue &item : value.toObject())
+                    walk(item);
+            };
+            walk(payload);
+            return out.join('\n');
+        };
+
+        // Slack: its three control characters escaped as it documents, so the visitor's
+        // text shows as typed.
+        const QString slack = strings(makePayload(alert, WebhookService::slack, fixedClock()));
+        QVERIFY2(!slack.contains('<') && !slack.contains('>'), qPrintable(slack));
+        QString shown = typed + " *bold*";
+        shown.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
+        QVERIFY2(slack.contains(shown), qPrintable(slack));
+
+        // Google Chat: no "<" directly before a mention or link; the text reads the same.
+        const QString chat = strings(makePayload(alert, WebhookService::googleChat, fixedClock()));
+        QVERIFY2(!chat.contains(QRegularExpression("<[^\u200B]")), qPrintable(chat));
+        QVERIFY(QString(chat).remove(QChar(0x200B)).contains(typed + " *bold*"));
+
+        // Discord: the text as typed, with every kind of mention switched off.
+        const QJsonObject discord = makePayload(alert, WebhookService::discord, fixedClock());
+        QCOMPARE(discord["allowed_mentions"].toObject(), QJsonObject({{"parse", QJsonArray()}}));
+        QVERIFY(discord["content"].toString().contains(typed + " *bold*"));
+    }
+
+    // Hours and minutes in every locale; the C locale's own short format has seconds.
+    void timesHaveHoursAndMinutes_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("C") << QLocale::c() << "09:41";
+        QTest::newRow("en_US") << QLocale("en_US") << "9:41 AM";
+        QTest::newRow("de_DE") << QLocale("de_DE") << "09:41";
+        QTest::newRow("fi_FI") << QLocale("fi_FI") << "9.41";
+    }
+    void timesHaveHoursAndMinutes() {
+        QFETCH(QLocale, locale);
+        Clock clock = fixedClock();
+        clock.locale = locale;
+        QTEST(plainSpaces(shortTime(clock.now(), clock)), "expected");
+        const VisitorAlert alert = sample("full");
+        QVERIFY(!summaryText(alert, clock).contains(":07"));
     }
 
     void texts() {

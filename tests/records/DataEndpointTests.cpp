@@ -181,6 +181,10 @@ private slots:
         QTest::newRow("percent, underscore, backslash")
             << VisitorQuery{"5%_C:\\", {}, {}}
             << QByteArray("&search_text=ilike.%255%5C%25%5C_c:%5C%5C%25");
+        // A like pattern has no literal "*": such a search goes as a regular expression
+        // with every character but letters and digits escaped.
+        QTest::newRow("star") << VisitorQuery{" *Star.1 ", {}, {}}
+                              << QByteArray("&search_text=imatch.%5C*star%5C.1");
     }
     void visitorPageQuery() {
         QFETCH(VisitorQuery, query);

@@ -133,7 +133,9 @@ private slots:
     void kioskSettingsEncoding() {
         KioskSettings settings = KioskSettings::defaults();
         const QJsonObject written = settings.toJson();
-        QCOMPARE(written.keys(), (QStringList{"employees", "fields"})); // place_name omitted
+        // A cleared place name is sent as null: an upsert keeps any key it is not given.
+        QCOMPARE(written.keys(), (QStringList{"employees", "fields", "place_name"}));
+        QVERIFY(written["place_name"].isNull());
         QCOMPARE(written["fields"][1], json(J("{'slot':1,'label':'Email','type':'Email',"
                                               "'required':false,'employee_list':false}")));
         settings.placeName = QStringLiteral("Main lobby");

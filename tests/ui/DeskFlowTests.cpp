@@ -116,16 +116,21 @@ private slots:
         auto *form = sheet->findChild<QFormLayout *>();
         QCOMPARE(qobject_cast<QLabel *>(form->labelForField(answer(sheet, 2)))->text(),
                  QStringLiteral("Email (optional)"));
+        // The window manager cannot stretch the form apart.
+        QCOMPARE(sheet->minimumHeight(), sheet->maximumHeight());
 
         typeInto(answer(sheet, 0)->lineEdit(), "Ann Lee");
         click(sheet->findChild<QPushButton *>("signInButton"));
         QCOMPARE(sheet->message(), std::optional<QString>("Please fill in Host."));
+        // The cursor goes where the answer is missing.
+        QTRY_COMPARE(sheet->focusWidget(), answer(sheet, 1)->lineEdit());
         // The employee menu fills the host in.
         answer(sheet, 1)->employeeButton()->menu()->actions().at(1)->trigger();
         QCOMPARE(answer(sheet, 1)->value(), QStringLiteral("Fox Mulder"));
         typeInto(answer(sheet, 2)->lineEdit(), "ann@example");
         QTest::keyClick(answer(sheet, 2)->lineEdit(), Qt::Key_Return);
         QCOMPARE(sheet->message(), std::optional<QString>("Please enter a valid email for Email."));
+        QCOMPARE(sheet->focusWidget(), answer(sheet, 2)->lineEdit());
         QVERIFY(h.backend.visitors.isEmpty());
 
         typeInto(answer(sheet, 2)->lineEdit(), "ann@example.com");
@@ -200,6 +205,8 @@ private slots:
         QVERIFY(sheet->isVisible());
         QCOMPARE(sheet->draft(), VisitorDraft{});
         QCOMPARE(answer(sheet, 1)->value(), QString());
+        // Ready for the next visitor, from the first field.
+        QCOMPARE(sheet->focusWidget(), answer(sheet, 0)->lineEdit());
         QTRY_COMPARE(shownNames(h.desk()), QStringList{"Ann Lee"});
     }
 
