@@ -91,6 +91,14 @@ public:
                                        CancellationToken cancel = {});
     QCoro::Task<VisitorRow> insertVisitor(NewVisitor visitor);
     QCoro::Task<void> signOutVisitor(QUuid id, QDateTime at);
+    // Changes that waited on this desk, sent under the session of the account they belong
+    // to (else `signedOut`): the sign-in once only, whatever was delivered before; the
+    // sign-out of the visitor this desk created under that device record id.
+    QCoro::Task<void> replayVisitor(NewVisitor visitor, CancellationToken cancel = {});
+    // The visitor this account created under `deviceRecordID`, if the backend has it.
+    QCoro::Task<std::optional<VisitorRow>> visitorByDeviceRecord(QString deviceRecordID);
+    QCoro::Task<void> signOutDeviceRecord(QUuid owner, QString deviceRecordID, QDateTime at,
+                                          CancellationToken cancel = {});
 
     // Settings and invites.
     QCoro::Task<std::optional<KioskSettings>> kioskSettings(CancellationToken cancel = {});

@@ -157,12 +157,9 @@ QCoro::Task<DeskCounts> CloudClient::deskCounts(QDateTime now, QTimeZone zone,
                                                 CancellationToken cancel) {
     // Day and week boundaries are those of the desk's own time zone; the week starts on
     // Sunday whatever the locale's first weekday is.
-    const QDate today = now.toTimeZone(zone).date();
-    const QDateTime startOfToday = today.startOfDay(zone);
-    const QDate sunday = today.addDays(-(today.dayOfWeek() % 7));
-    QDateTime startOfWeek = sunday.startOfDay(zone);
-    if (!startOfWeek.isValid())
-        startOfWeek = startOfToday;
+    const DeskWindow window = DeskWindow::at(now, zone);
+    const QDateTime &startOfToday = window.startOfToday;
+    const QDateTime &startOfWeek = window.startOfWeek;
 
     const std::array<QueryItems, 3> filters{
         QueryItems{{QStringLiteral("signed_in_at"),
@@ -210,6 +207,56 @@ QCoro::Task<void> CloudClient::signOutVisitor(QUuid id, QDateTime at) {
     QNetworkRequest request = co_await authorizedRequest(url);
     request.setRawHeader("Prefer", "return=minimal");
     co_await sendAuthorized(request, "PATCH", body);
+}
+
+namespace {
+
+// A request for a change made under `owner`'s session. Checked after any token refresh,
+// right before sending: a change kept on this computer never travels with the token of
+// another account.
+QCoro::Task<QNetworkRequest> ownerRequest(CloudClient *client, QUrl url, QUuid owner,
+                                          CancellationToken cancel) {
+    QPointer<CloudClient> self(client);
+    QNetworkRequest request = co_await client->authorizedRequest(url, cancel);
+    cancel.throwIfCancelled();
+    if (!self || !self->session() || self->session()->userID != owner ||
+        request.rawHeader("Authorization") != "Bearer " + self->session()->accessToken.toUtf8())
+        throw CloudError::signedOut();
+    co_return request;
+}
+
+} // namespace
+
+QCoro::Task<void> CloudClient::replayVisitor(NewVisitor visitor, CancellationToken cancel) {
+    // The unique key on (owner_id, device_record_id) turns a second delivery of the same
+    // sign-in (its first answer lost) into nothing.
+    const QUrl url = restQueryURL(
+        QStringLiteral("visitors"),
+        {{QStringLiteral("on_conflict"), QStringLiteral("owner_id,device_record_id")}});
+    QNetworkRequest request = co_await ownerRequest(this, url, visitor.ownerID, cancel);
+    request.setRawHeader("Prefer", "resolution=ignore-duplicates,return=minimal");
+    co_await sendAuthorized(request, "POST", visitor.toJson(), cancel);
+}
+
+QCoro::Task<std::optional<VisitorRow>>
+CloudClient::visitorByDeviceRecord(QString deviceRecordID) {
+    const QueryItems items{{QStringLiteral("device_record_id"), QStringLiteral("eq.") + deviceRecordID}};
+    const QList<VisitorRow> rows = co_await fetchVisitors(this, items, CancellationToken());
+    if (rows.isEmpty())
+        co_return std::nullopt;
+    co_return rows.first();
+}
+
+QCoro::Task<void> CloudClient::signOutDeviceRecord(QUuid owner, QString deviceRecordID,
+                                                   QDateTime at, CancellationToken cancel) {
+    const QUrl url =
+        restQueryURL(QStringLiteral("visitors"),
+                     {{QStringLiteral("device_record_id"), QStringLiteral("eq.") + deviceRecordID},
+                      {QStringLiteral("signed_out_at"), QStringLiteral("is.null")}});
+    const QByteArray body = jsonBody({{QStringLiteral("signed_out_at"), formatTimestamp(at)}});
+    QNetworkRequest request = co_await ownerRequest(this, url, owner, cancel);
+    request.setRawHeader("Prefer", "return=minimal");
+    co_await sendAuthorized(request, "PATCH", body, cancel);
 }
 
 // ---------------------------------------------------------------------------

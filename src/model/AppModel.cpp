@@ -91,6 +91,7 @@ void AppModel::start() {
     if (m_poller)
         return;
     m_poller.emplace();
+    queue(); // what this account left waiting shows at once
     const CancellationToken token = m_poller->cancel.token();
     poll(QPointer<AppModel>(this), token);
 
@@ -117,6 +118,10 @@ void AppModel::reset() {
     setCounts({});
     setLastRefresh(std::nullopt);
     setError(std::nullopt);
+    // The queue stays on disk for the account's next sign-in.
+    m_queue.reset();
+    m_justSynced.clear();
+    updatePending();
 }
 
 void AppModel::onApplicationStateChanged(Qt::ApplicationState state) {
@@ -195,6 +200,20 @@ QCoro::Task<void> AppModel::refresh(CancellationToken cancel) {
     const quint64 epoch = m_epoch;
     auto stale = [&] { return !self || cancel.isCancelled() || self->m_epoch != epoch; };
 
+    queue();
+    if (hasWaiting()) {
+        const std::optional<QString> unreachable = co_await syncQueue(cancel);
+        if (stale())
+            co_return;
+        if (unreachable) {
+            // Still out of reach: the list would not load either.
+            report(*unreachable);
+            co_return;
+        }
+    }
+    // Visitors sent before this point are in the lists loaded below.
+    const quint64 syncedBefore = m_syncSequence;
+
     // Both queries are in flight before either is awaited.
     auto onSiteTask = m_cloud->onSiteVisitors(cancel);
     auto countsTask = m_cloud->deskCounts(m_clock.now(), m_clock.zone, cancel);
@@ -229,6 +248,10 @@ QCoro::Task<void> AppModel::refresh(CancellationToken cancel) {
     setCounts(counts);
     setLastRefresh(m_clock.now());
     setError(std::nullopt);
+    const qsizetype shown = m_justSynced.size();
+    m_justSynced.removeIf([&](const JustSynced &synced) { return synced.sequence <= syncedBefore; });
+    if (m_justSynced.size() != shown)
+        updatePending();
 }
 
 void AppModel::notifyHosts(HostEvent event, const VisitorRow &row) {

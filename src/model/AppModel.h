@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/Cancellation.h"
+#include "model/OfflineQueue.h"
 #include "model/Records.h"
 
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <qcoro/qcorotask.h>
 
 class BadgePrinter;
+class CloudError;
 class CloudClient;
 class QNetworkAccessManager;
 class QSettings;
@@ -86,6 +88,51 @@ public:
     // host name, else "Desk".
     static QString deviceNameFrom(const QByteArray &machineInfo, const QString &hostName);
 
+    // Sign-ins kept on this computer while the backend cannot be reached (a network
+    // failure, a time-out or a 5xx answer), one queue per account in `queueDirectory`.
+    // They are sent in order at the next refresh; a change the backend refuses (4xx) is
+    // held for a person to retry or discard.
+    void setQueueDirectory(QString directory);
+    const QString &queueDirectory() const { return m_queueDirectory; }
+    // The changes of the signed-in account waiting on this computer (none when signed
+    // out).
+    QList<QueuedChange> queuedChanges() const;
+    // How many queued sign-ins and sign-outs wait to be sent (held ones not counted).
+    int waitingSignIns() const;
+    int waitingSignOuts() const;
+    // "Offline — 2 sign-ins waiting to sync", or empty when nothing waits.
+    QString offlineText() const;
+    // Visitors signed in here that the on-site list does not hold yet, newest first;
+    // their `id` is their device record id.
+    const QList<VisitorRow> &pendingOnSite() const { return m_pendingOnSite; }
+    // The loaded on-site list with those visitors, newest first (the loaded list keeps
+    // its own order among equal times): everyone in the building as far as this desk knows.
+    QList<VisitorRow> everyoneOnSite() const;
+    // True while this visitor's sign-in has not reached the backend.
+    bool isUnsynced(const QUuid &id) const;
+    // What the queued sign-ins add to the loaded counters.
+    DeskCounts pendingCounts() const;
+    // A failure that says nothing about the change itself: no answer, a time-out, a
+    // server in trouble (5xx) or a rate limit.
+    static bool isUnreachable(const CloudError &error);
+    // How a visitor waiting on this computer shows: its id is its device record id.
+    static VisitorRow pendingRow(const NewVisitor &visitor);
+    // The first change the backend refused, with its visitor.
+    struct HeldChange {
+        QString deviceRecordID;
+        QueuedChange::Kind kind = QueuedChange::Kind::signIn;
+        QString visitorName;
+        QString problem;
+        bool operator==(const HeldChange &) const = default;
+    };
+    std::optional<HeldChange> heldChange() const;
+    // Sends what waits, in order; gives the reason it stopped when the backend is still
+    // out of reach. Runs once at a time (a second call while one runs gives nothing).
+    QCoro::Task<std::optional<QString>> syncQueue(CancellationToken cancel = {});
+    // A person's decision on a held visitor: send its changes again, or drop them.
+    QCoro::Task<void> retryHeld(QString deviceRecordID);
+    void discardHeld(const QString &deviceRecordID);
+
     // Settings, employees and the form.
     static KioskSettings cleanedForm(const KioskSettings &form);
     QCoro::Task<void> saveForm(KioskSettings form);
@@ -104,6 +151,8 @@ signals:
     void visitorRevisionChanged();
     void isSigningInChanged();
     void isInvitingChanged();
+    // The queue, its held change or the visitors waiting on this computer changed.
+    void queueChanged();
 
 private:
     struct Poller {
@@ -125,6 +174,19 @@ private:
     // Starts the host alert for this event and returns at once; never fails.
     void notifyHosts(HostEvent event, const VisitorRow &row);
 
+    // The signed-in account's queue, read from disk on first use; null when signed out
+    // or unreadable (reported).
+    OfflineQueue *queue();
+    bool hasWaiting() const;
+    // Writes the change into its own account's queue, whoever is signed in now.
+    void keep(const QueuedChange &change);
+    void updatePending();
+    // A visitor just sent from the queue, shown until a list loaded after it arrives.
+    struct JustSynced {
+        VisitorRow row;
+        quint64 sequence = 0;
+    };
+
     CloudClient *m_cloud;
     BadgePrinter *m_printer;
     QSettings *m_preferences;
@@ -145,4 +207,11 @@ private:
     QMetaObject::Connection m_activeObserver;
     std::chrono::milliseconds m_pollInterval{15000};
     Clock m_clock;
+
+    QString m_queueDirectory = OfflineQueue::defaultDirectory();
+    std::optional<OfflineQueue> m_queue;
+    QList<JustSynced> m_justSynced;
+    QList<VisitorRow> m_pendingOnSite;
+    quint64 m_syncSequence = 0;
+    bool m_isSyncing = false;
 };

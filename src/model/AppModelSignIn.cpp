@@ -157,7 +157,63 @@ QCoro::Task<BadgePrintResult> AppModel::signIn(VisitorDraft draft, std::optional
     visitor.signedInAt = m_clock.now();
     visitor.deviceName = deviceName();
 
-    const VisitorRow row = co_await cloud->insertVisitor(visitor);
+    // What already waits goes first, so the backend gets the changes in the order they
+    // were made; while it is still out of reach this one joins them without a second wait.
+    bool keepHere = false;
+    queue();
+    if (hasWaiting()) {
+        const std::optional<QString> unreachable = co_await syncQueue();
+        if (!self)
+            throw CloudError::network(unreachable.value_or(QString()));
+        keepHere = unreachable.has_value() || hasWaiting();
+    }
+    VisitorRow row;
+    std::optional<CloudError> failure;
+    if (!keepHere) {
+        try {
+            row = co_await cloud->insertVisitor(visitor);
+        } catch (const CloudError &error) {
+            failure = error;
+        }
+        if (failure && failure->kind() == CloudError::Kind::server && failure->status() == 409) {
+            // The network stack sends a request again when the first answer was lost on
+            // the way; the copy then meets the row the first one stored. That row is ours.
+            std::optional<VisitorRow> stored;
+            try {
+                stored = co_await cloud->visitorByDeviceRecord(visitor.deviceRecordID);
+            } catch (const CloudError &error) {
+                if (isUnreachable(error))
+                    failure = error;
+            }
+            if (stored) {
+                row = *stored;
+                failure.reset();
+            }
+        }
+        if (failure && (!self || !isUnreachable(*failure)))
+            throw *failure;
+        keepHere = failure.has_value();
+    }
+    if (keepHere) {
+        QueuedChange change;
+        change.visitor = visitor;
+        if (invite)
+            change.inviteID = invite->id;
+        try {
+            keep(change);
+        } catch (const QueueError &error) {
+            throw QueueError(QStringLiteral("The visitor could not be saved: the server is out of "
+                                            "reach and this computer could not keep the sign-in "
+                                            "(%1)")
+                                 .arg(error.description()));
+        }
+        // On disk: the badge and the host alert go out as for any sign-in.
+        row = pendingRow(visitor);
+        notifyHosts(HostEvent::signIn, row);
+        if (!m_printer || !m_printer->autoPrint())
+            co_return BadgePrintResult::skipped;
+        co_return m_printer->printBadge(row.visitorName, row.signedInAt);
+    }
 
     if (invite) {
         // The visitor is in; an invite left unmarked only stays on the expected list.
@@ -181,7 +237,28 @@ QCoro::Task<BadgePrintResult> AppModel::signIn(VisitorDraft draft, std::optional
 QCoro::Task<void> AppModel::signOut(VisitorRow row) {
     QPointer<AppModel> self(this);
     const QDateTime at = m_clock.now();
-    co_await m_cloud->signOutVisitor(row.id, at);
+    const QString deviceRecordID = row.id.toString(QUuid::WithoutBraces).toUpper();
+    if (isUnsynced(row.id)) {
+        // Its sign-in has not reached the backend: the sign-out waits behind it.
+        QueuedChange change;
+        change.kind = QueuedChange::Kind::signOut;
+        change.visitor.ownerID = m_queue->owner();
+        change.visitor.deviceRecordID = deviceRecordID;
+        change.visitor.visitorName = row.visitorName;
+        change.signedOutAt = at;
+        keep(change);
+        row.signedOutAt = at;
+        notifyHosts(HostEvent::signOut, row);
+        co_return;
+    }
+    const bool justSynced =
+        std::any_of(m_justSynced.begin(), m_justSynced.end(),
+                    [&](const JustSynced &synced) { return synced.row.id == row.id; });
+    if (justSynced)
+        // Sent from the queue a moment ago; the backend's id for it is not loaded yet.
+        co_await m_cloud->signOutDeviceRecord(m_queue->owner(), deviceRecordID, at);
+    else
+        co_await m_cloud->signOutVisitor(row.id, at);
     if (!self)
         co_return;
     row.signedOutAt = at;
@@ -195,7 +272,7 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
 QCoro::Task<int> AppModel::signOutEveryone() {
     QPointer<AppModel> self(this);
     // The list shrinks under us as each sign-out refreshes; work on what was shown.
-    const QList<VisitorRow> rows = m_onSite;
+    const QList<VisitorRow> rows = everyoneOnSite();
     int failures = 0;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (!self) {

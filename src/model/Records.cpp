@@ -511,6 +511,13 @@ QString dayFormat(const QLocale &locale) {
 
 } // namespace
 
+QString shortTimeFormat(const QLocale &locale) {
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(seconds);
+    return format;
+}
+
 std::optional<QDateTime> Invite::visitDay(const Clock &clock) const {
     if (!visitDate)
         return std::nullopt;
@@ -562,7 +569,8 @@ std::optional<QString> Invite::whenText(const Clock &clock) const {
     if (!moment)
         return dayText;
     return dayText + QStringLiteral(" at ") +
-           clock.locale.toString(moment->toTimeZone(clock.zone).time(), QLocale::ShortFormat);
+           clock.locale.toString(moment->toTimeZone(clock.zone).time(),
+                                 shortTimeFormat(clock.locale));
 }
 
 // ---------------------------------------------------------------------------
@@ -580,4 +588,15 @@ QByteArray NewInvite::toJson() const {
     if (note)
         object.insert(QStringLiteral("note"), *note);
     return compact(object);
+}
+
+DeskWindow DeskWindow::at(const QDateTime &now, const QTimeZone &zone) {
+    const QDate today = now.toTimeZone(zone).date();
+    DeskWindow window;
+    window.startOfToday = today.startOfDay(zone);
+    const QDate sunday = today.addDays(-(today.dayOfWeek() % 7));
+    window.startOfWeek = sunday.startOfDay(zone);
+    if (!window.startOfWeek.isValid())
+        window.startOfWeek = window.startOfToday;
+    return window;
 }

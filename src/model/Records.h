@@ -122,6 +122,10 @@ struct InviteAnswer {
     QJsonObject toJson() const;
 };
 
+// The locale's short time-of-day format without seconds: some locales (the C locale
+// among them) put seconds into their "short" format.
+QString shortTimeFormat(const QLocale &locale);
+
 // Where "now", the time zone and the locale come from; tests pin all three.
 struct Clock {
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
@@ -178,6 +182,15 @@ struct DeskCounts {
     qint64 onSite = 0;
     qint64 thisWeek = 0;
     bool operator==(const DeskCounts &) const = default;
+};
+
+// Where "today" and "this week" begin for the desk counters: the start of the day of
+// `now` in `zone`, and of the week that contains it, the week starting on Sunday
+// whatever the locale says.
+struct DeskWindow {
+    QDateTime startOfToday;
+    QDateTime startOfWeek;
+    static DeskWindow at(const QDateTime &now, const QTimeZone &zone);
 };
 
 struct VisitorDraft {

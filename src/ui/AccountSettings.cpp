@@ -3,7 +3,9 @@
 #include "CaughtError.h"
 #include "SettingsSection.h"
 #include "Style.h"
+#include "ProblemAlert.h"
 #include "cloud/CloudClient.h"
+#include "model/AppModel.h"
 
 #include <QFormLayout>
 #include <QLabel>
@@ -61,10 +63,7 @@ AccountSettings::AccountSettings(CloudClient *cloud, QWidget *parent)
     m_signOut = new QPushButton(QStringLiteral("Sign Out"), account->box());
     m_signOut->setObjectName(QStringLiteral("signOutButton"));
     m_signOut->setAutoDefault(false);
-    connect(m_signOut, &QPushButton::clicked, this, [this] {
-        if (m_cloud)
-            m_cloud->signOut();
-    });
+    connect(m_signOut, &QPushButton::clicked, this, &AccountSettings::requestSignOut);
     account->form()->addRow(dashboard, m_signOut);
     account->form()->setAlignment(m_signOut, Qt::AlignRight);
     layout->addWidget(account);
@@ -208,4 +207,29 @@ QCoro::Task<> AccountSettings::runDeleteAccount() {
     if (failure)
         setMessage(failure, true);
     updateControls();
+}
+
+void AccountSettings::setQueueModel(AppModel *model) {
+    m_queueModel = model;
+}
+
+void AccountSettings::requestSignOut() {
+    if (!m_cloud || m_signOutConfirmation)
+        return;
+    const qsizetype waiting = m_queueModel ? m_queueModel->queuedChanges().size() : 0;
+    if (waiting == 0) {
+        m_cloud->signOut();
+        return;
+    }
+    m_signOutConfirmation = askToConfirm(
+        this, QStringLiteral("signOutWaitingConfirmation"), QStringLiteral("Sign Out"),
+        waiting == 1 ? QStringLiteral("1 sign-in or sign-out has not reached the server yet.")
+                     : QStringLiteral("%1 sign-ins and sign-outs have not reached the server yet.")
+                           .arg(waiting),
+        QStringLiteral("They stay on this computer and sync the next time you sign in to this "
+                       "account here. Sign out anyway?"),
+        QStringLiteral("Sign Out"), QStringLiteral("confirmSignOutButton"), [this] {
+            if (m_cloud)
+                m_cloud->signOut();
+        });
 }

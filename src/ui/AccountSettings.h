@@ -5,7 +5,9 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
+class AppModel;
 class CloudClient;
+class QMessageBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,6 +21,9 @@ public:
     static constexpr int minimumPasswordLength = 8;
 
     explicit AccountSettings(CloudClient *cloud, QWidget *parent = nullptr);
+    // Where sign-ins kept on this computer are counted, so signing out with some waiting
+    // asks first.
+    void setQueueModel(AppModel *model);
 
     const std::optional<QString> &message() const { return m_message; }
     bool isChangingPassword() const { return m_isChangingPassword; }
@@ -28,6 +33,8 @@ public slots:
     void changePassword();
     // Asks first; deletes only when the person confirms.
     void confirmDeleteAccount();
+    // Signs out at once, or asks first while changes wait on this computer.
+    void requestSignOut();
 
 private:
     QCoro::Task<> runChangePassword(QString password);
@@ -37,6 +44,8 @@ private:
     void updateControls();
 
     QPointer<CloudClient> m_cloud;
+    QPointer<AppModel> m_queueModel;
+    QPointer<QMessageBox> m_signOutConfirmation;
     std::optional<QString> m_message;
     bool m_isChangingPassword = false;
     bool m_isDeleting = false;

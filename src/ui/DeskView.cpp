@@ -2,6 +2,9 @@
 
 #include "EmployeesView.h"
 #include "Icons.h"
+#include "InvitesView.h"
+#include "NewInviteSheet.h"
+#include "OfflineBanner.h"
 #include "SectionView.h"
 #include "SignInVisitorSheet.h"
 #include "Style.h"
@@ -211,12 +214,14 @@ DeskView::DeskView(AppModel *model, QSettings *preferences, QWidget *parent)
     columns->addWidget(m_detail, 1);
 
     m_banner = new ErrorBanner(this);
+    auto *offline = new OfflineBanner(m_model, this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_toolbar);
     layout->addLayout(columns, 1);
+    layout->addWidget(offline);
     layout->addWidget(m_banner);
 
     connect(m_model, &AppModel::errorChanged, this, &DeskView::updateBanner);
@@ -302,10 +307,16 @@ SectionView *DeskView::makeSectionView(DeskSection section) {
     switch (section) {
     case DeskSection::today:
         return new TodayView(m_model, m_detail);
+    case DeskSection::invites:
+        return new InvitesView(
+            m_model, [desk = QPointer<DeskView>(this)](const Invite &invite) {
+                if (desk)
+                    desk->signInInvite(invite);
+            },
+            m_detail);
     case DeskSection::employees:
         return new EmployeesView(m_model, m_detail);
     case DeskSection::visitors:
-    case DeskSection::invites:
         break;
     }
     return new PlaceholderSection(section, m_detail);
@@ -388,18 +399,7 @@ void DeskView::syncInviteSheet() {
 }
 
 QDialog *DeskView::makeNewInviteSheet() {
-    // The invite form is not part of this build yet; the sheet only closes again.
-    auto *sheet = new QDialog(this);
-    sheet->setWindowTitle(QStringLiteral("New Invite"));
-    auto *layout = new QVBoxLayout(sheet);
-    layout->setContentsMargins(24, 24, 24, 24);
-    auto *title = new QLabel(QStringLiteral("New Invite"), sheet);
-    Style::setText(title, Style::Text::title2);
-    layout->addWidget(title);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, sheet);
-    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
-    layout->addWidget(buttons);
-    return sheet;
+    return new NewInviteSheet(m_model, this);
 }
 
 void DeskView::syncNewInviteSheet() {

@@ -40,6 +40,7 @@ const QHash<QString, QStringList> &themeNames() {
         {QStringLiteral("minus"), {"list-remove-symbolic", "list-remove"}},
         {QStringLiteral("list.bullet.rectangle"),
          {"view-list-bullet-symbolic", "view-list-symbolic", "view-list-details"}},
+        {QStringLiteral("ellipsis.circle"), {"view-more-symbolic", "view-more-horizontal-symbolic"}},
     };
     return names;
 }

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 const QString errorTitle = QStringLiteral("Something went wrong");
@@ -13,17 +14,21 @@ constexpr int widestMessage = 420;
 constexpr int narrowestMessage = 300;
 } // namespace
 
-QMessageBox *makeErrorAlert(QWidget *parent, const QString &message) {
-    auto *alert =
-        new QMessageBox(QMessageBox::Warning, errorTitle, QString(), QMessageBox::Ok, parent);
+QMessageBox *makeAlert(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                       const QString &message) {
+    auto *alert = new QMessageBox(icon, title, QString(), QMessageBox::Ok, parent);
     alert->setTextFormat(Qt::PlainText);
-    alert->setText(errorTitle);
+    alert->setText(title);
     if (auto *title = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
         Style::setText(title, Style::Text::headline);
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     setErrorAlertMessage(alert, message);
     return alert;
+}
+
+QMessageBox *makeErrorAlert(QWidget *parent, const QString &message) {
+    return makeAlert(parent, QMessageBox::Warning, errorTitle, message);
 }
 
 void setErrorAlertMessage(QMessageBox *alert, const QString &message) {
@@ -33,6 +38,8 @@ void setErrorAlertMessage(QMessageBox *alert, const QString &message) {
     auto *label = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
     if (!label)
         return;
+    // Addresses and server messages are shown as written, never as markup.
+    label->setTextFormat(Qt::PlainText);
     const QFontMetrics metrics(label->font());
     label->setMinimumWidth(
         std::clamp(metrics.horizontalAdvance(message) + 8, narrowestMessage, widestMessage));
@@ -43,6 +50,31 @@ void markDestructive(QAbstractButton *button) {
     QPalette p = button->palette();
     p.setColor(QPalette::ButtonText, Style::errorColor(p));
     button->setPalette(p);
+}
+
+QMessageBox *askToConfirm(QWidget *parent, const QString &name, const QString &title,
+                          const QString &question, const QString &detail,
+                          const QString &confirmLabel, const QString &confirmName,
+                          std::function<void()> confirmed) {
+    auto *box = new QMessageBox(parent);
+    box->setObjectName(name);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(title);
+    box->setText(question);
+    box->setInformativeText(detail);
+    QPushButton *confirm = box->addButton(confirmLabel, QMessageBox::DestructiveRole);
+    confirm->setObjectName(confirmName);
+    markDestructive(confirm);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, confirm, confirmed] {
+        if (box->clickedButton() == confirm)
+            confirmed();
+    });
+    box->open();
+    return box;
 }
 
 void showProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, const QString &text,

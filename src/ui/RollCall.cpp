@@ -135,10 +135,13 @@ private:
 RollCall RollCall::fromModel(const AppModel &model) {
     RollCall rollCall;
     rollCall.placeName = model.settings().placeName.value_or(QString()).trimmed();
-    rollCall.onSite = model.onSite();
+    // With the visitors signed in here that the backend has not had yet: they are in the
+    // building too.
+    rollCall.onSite = model.everyoneOnSite();
     rollCall.asOf = model.lastRefresh();
-    // The model keeps the last list when a refresh fails and says so in its error.
-    rollCall.offline = model.error().has_value();
+    // The model keeps the last list when a refresh fails and says so in its error; sign-ins
+    // waiting on this desk mean the same.
+    rollCall.offline = model.error().has_value() || !model.offlineText().isEmpty();
     rollCall.clock = model.clock();
     return rollCall;
 }

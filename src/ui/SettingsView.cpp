@@ -40,6 +40,7 @@ SettingsView::SettingsView(AppModel *model, QSettings *preferences, QWidget *par
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     m_tabs->setDocumentMode(true);
     m_account = new AccountSettings(model->cloud(), this);
+    m_account->setQueueModel(model);
     m_form = new FormSettings(model, this);
     m_badges = new BadgeSettings(model->printer(), this);
     m_alerts = new AlertSettings(model, preferences, this);

@@ -13,8 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
-#include <algorithm>
 
 namespace {
 constexpr int expectedLimit = 200;
@@ -22,38 +20,22 @@ constexpr int expectedLimit = 200;
 
 SignInVisitorSheet::SignInVisitorSheet(AppModel *model, std::optional<Invite> invite,
                                        QWidget *parent)
-    : QDialog(parent), m_model(model), m_invite(std::move(invite)) {
-    setWindowTitle(QStringLiteral("Sign In Visitor"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(460);
+    : FormSheet(model, QStringLiteral("Sign In Visitor"), QStringLiteral("Sign In"),
+                QStringLiteral("signInButton"), parent),
+      m_invite(std::move(invite)) {
     if (m_invite)
         m_draft = AppModel::draftFromInvite(*m_invite);
 
-    auto *title = new QLabel(QStringLiteral("Sign In Visitor"), this);
-    Style::setText(title, Style::Text::title2);
-
-    m_form = new QFormLayout;
-    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    m_form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Rows sit closer together than the screen's sections.
-    m_form->setVerticalSpacing(10);
     m_pickerLabel = new QLabel(QStringLiteral("Expected"), this);
     m_picker = new QComboBox(this);
     m_picker->setObjectName(QStringLiteral("expectedPicker"));
-    m_form->addRow(m_pickerLabel, m_picker);
-    m_form->setRowVisible(0, false);
+    form()->addRow(m_pickerLabel, m_picker);
+    form()->setRowVisible(0, false);
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         chooseInvite(index > 0 && index <= m_expected.size()
                          ? std::optional<Invite>(m_expected[index - 1])
                          : std::nullopt);
     });
-
-    m_messageLabel = new QLabel(this);
-    m_messageLabel->setObjectName(QStringLiteral("sheetMessage"));
-    m_messageLabel->setWordWrap(true);
-    Style::setText(m_messageLabel, Style::Text::callout);
-    Style::setForeground(m_messageLabel, Style::errorColor(palette()));
-    m_messageLabel->hide();
 
     m_badgeNote = new QWidget(this);
     m_badgeNote->setObjectName(QStringLiteral("badgeNote"));
@@ -69,31 +51,8 @@ SignInVisitorSheet::SignInVisitorSheet(AppModel *model, std::optional<Invite> in
         noteLayout->addWidget(icon);
         noteLayout->addWidget(text);
     }
-    m_busy = new BusyIndicator(this);
-    m_busy->hide();
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setAutoDefault(false);
-    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
-    m_signIn = new QPushButton(QStringLiteral("Sign In"), this);
-    m_signIn->setObjectName(QStringLiteral("signInButton"));
-    m_signIn->setDefault(true);
-    connect(m_signIn, &QPushButton::clicked, this, &SignInVisitorSheet::submit);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_badgeNote);
-    buttons->addStretch(1);
-    buttons->addWidget(m_busy);
-    buttons->addWidget(m_cancel);
-    buttons->addWidget(m_signIn);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(16);
-    layout->addWidget(title);
-    layout->addLayout(m_form);
-    layout->addWidget(m_messageLabel);
-    layout->addLayout(buttons);
+    buttonRow()->insertWidget(0, m_badgeNote);
+    connect(actionButton(), &QPushButton::clicked, this, &SignInVisitorSheet::submit);
 
     // A form saved in the settings window while the sheet is open applies at once.
     connect(m_model, &AppModel::settingsChanged, this, &SignInVisitorSheet::rebuildFields);
@@ -102,13 +61,6 @@ SignInVisitorSheet::SignInVisitorSheet(AppModel *model, std::optional<Invite> in
     rebuildFields();
     updateBadgeNote();
     loadExpected();
-}
-
-QList<KioskField> SignInVisitorSheet::sortedFields() const {
-    QList<KioskField> fields = m_model->settings().fields;
-    std::stable_sort(fields.begin(), fields.end(),
-                     [](const KioskField &a, const KioskField &b) { return a.slot < b.slot; });
-    return fields;
 }
 
 void SignInVisitorSheet::rebuildFields() {
@@ -120,19 +72,12 @@ void SignInVisitorSheet::rebuildFields() {
         if (field->isAncestorOf(focused))
             focusedSlot = field->field().slot;
     }
-    while (m_form->rowCount() > 1)
-        m_form->removeRow(1);
+    while (form()->rowCount() > 1)
+        form()->removeRow(1);
     m_fields.clear();
-    const QStringList employees = m_model->settings().employees;
     for (const KioskField &field : sortedFields()) {
-        auto *answer = new AnswerField(field, employees, this);
-        answer->setValue(m_draft.text(field.slot));
-        connect(answer, &AnswerField::valueEdited, this,
-                [this](qint64 slot, const QString &value) { m_draft.answers[slot] = value; });
-        // Labels are the account's own text: "&" is a character here, not an access key.
-        QString label = AnswerField::labelText(field);
-        label.replace(QLatin1Char('&'), QLatin1String("&&"));
-        m_form->addRow(label, answer);
+        AnswerField *answer = boundAnswerField(field, &m_draft);
+        form()->addRow(formLabel(field), answer);
         m_fields.append(answer);
         if (focusedSlot == field.slot)
             answer->setFocus();
@@ -158,7 +103,7 @@ void SignInVisitorSheet::rebuildPicker() {
             current = int(i) + 1;
     }
     m_picker->setCurrentIndex(current);
-    m_form->setRowVisible(0, !m_expected.isEmpty());
+    form()->setRowVisible(0, !m_expected.isEmpty());
     fitHeight();
 }
 
@@ -200,20 +145,6 @@ QCoro::Task<> SignInVisitorSheet::loadExpected() {
     emit expectedLoaded();
 }
 
-void SignInVisitorSheet::setMessage(std::optional<QString> text) {
-    m_message = std::move(text);
-    m_messageLabel->setText(m_message.value_or(QString()));
-    m_messageLabel->setVisible(m_message.has_value());
-    fitHeight();
-}
-
-void SignInVisitorSheet::fitHeight() {
-    // The width is fixed and the height follows the rows and messages shown, so the
-    // window manager cannot stretch the form apart.
-    layout()->activate();
-    setFixedHeight(layout()->totalSizeHint().height());
-}
-
 void SignInVisitorSheet::focusField(std::optional<qint64> slot) {
     for (AnswerField *field : std::as_const(m_fields)) {
         if (!slot || field->field().slot == *slot) {
@@ -225,8 +156,8 @@ void SignInVisitorSheet::focusField(std::optional<qint64> slot) {
 
 void SignInVisitorSheet::setSaving(bool saving) {
     m_isSaving = saving;
-    m_signIn->setEnabled(!saving);
-    m_busy->setVisible(saving);
+    // Closing the sheet does not stop a sign-in already sent.
+    setBusy(saving, true);
 }
 
 void SignInVisitorSheet::updateBadgeNote() {

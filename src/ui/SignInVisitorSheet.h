@@ -1,25 +1,22 @@
 #pragma once
 
+#include "FormSheet.h"
 #include "model/Records.h"
 
-#include <QDialog>
 #include <QPointer>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
 class AnswerField;
 class AppModel;
-class BusyIndicator;
 class QComboBox;
-class QFormLayout;
 class QLabel;
-class QPushButton;
 class QWidget;
 
 // The form through which the desk signs a visitor in, either as a walk-in or from an
 // invite. Offers the invites still waiting as a starting point, checks the answers and
 // signs the visitor in; a badge that fails to print leaves the sheet open with a note.
-class SignInVisitorSheet : public QDialog {
+class SignInVisitorSheet : public FormSheet {
     Q_OBJECT
 public:
     SignInVisitorSheet(AppModel *model, std::optional<Invite> invite, QWidget *parent = nullptr);
@@ -28,7 +25,6 @@ public:
     const VisitorDraft &draft() const { return m_draft; }
     const QList<Invite> &expected() const { return m_expected; }
     bool isSaving() const { return m_isSaving; }
-    const std::optional<QString> &message() const { return m_message; }
 
     // Waiting invites in the order given, with `current` in front when it is missing.
     static QList<Invite> expectedInvites(const QList<Invite> &fetched,
@@ -46,31 +42,21 @@ signals:
 private:
     QCoro::Task<> loadExpected();
     QCoro::Task<> runSignIn(VisitorDraft draft, std::optional<Invite> invite);
-    QList<KioskField> sortedFields() const;
     void rebuildFields();
     void rebuildPicker();
     void showDraft();
-    void setMessage(std::optional<QString> text);
     void setSaving(bool saving);
     void updateBadgeNote();
-    void fitHeight();
     // The field for `slot`, or the first field.
     void focusField(std::optional<qint64> slot);
 
-    QPointer<AppModel> m_model;
     std::optional<Invite> m_invite;
     VisitorDraft m_draft;
     QList<Invite> m_expected;
     bool m_isSaving = false;
-    std::optional<QString> m_message;
 
-    QFormLayout *m_form;
     QLabel *m_pickerLabel;
     QComboBox *m_picker;
     QList<AnswerField *> m_fields;
-    QLabel *m_messageLabel;
     QWidget *m_badgeNote;
-    BusyIndicator *m_busy;
-    QPushButton *m_cancel;
-    QPushButton *m_signIn;
 };

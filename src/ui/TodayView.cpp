@@ -1,9 +1,11 @@
 #include "TodayView.h"
 
 #include "CaughtError.h"
+#include "EmptyStatePanel.h"
 #include "Icons.h"
 #include "ProblemAlert.h"
 #include "RollCall.h"
+#include "RowList.h"
 #include "Style.h"
 #include "TimeText.h"
 #include "badge/BadgePrinter.h"
@@ -16,7 +18,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -77,9 +78,29 @@ OnSiteRow::OnSiteRow(const VisitorRow &row, const Clock &clock, QWidget *parent)
     m_signOut->setAutoDefault(false);
     connect(m_signOut, &QPushButton::clicked, this, [this] { emit signOutRequested(m_row); });
 
+    m_unsynced = new QLabel(QStringLiteral("Not yet synced"), this);
+    m_unsynced->setObjectName(QStringLiteral("unsyncedMarker"));
+    m_unsynced->setToolTip(
+        QStringLiteral("Kept on this computer until the server can be reached"));
+    Style::setText(m_unsynced, Style::Text::caption);
+    // Orange, dark enough to read on a light window and light enough on a dark one.
+    const bool darkWindow = palette().color(QPalette::Window).lightness() < 128;
+    m_unsynced->setStyleSheet(
+        QStringLiteral("QLabel { color: %1; background: rgba(255, 159, 10, 0.18); "
+                       "border-radius: 4px; padding: 1px 6px; }")
+            .arg(darkWindow ? QStringLiteral("#ffb340") : QStringLiteral("#8a5100")));
+    m_unsynced->hide();
+
+    // The name as wide as it needs (elided only when the row is short), the mark beside it.
+    m_name->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+    auto *nameLine = new QHBoxLayout;
+    nameLine->setSpacing(8);
+    nameLine->addWidget(m_name, 0);
+    nameLine->addWidget(m_unsynced, 0, Qt::AlignVCenter);
+    nameLine->addStretch(1);
     auto *text = new QVBoxLayout;
     text->setSpacing(2);
-    text->addWidget(m_name);
+    text->addLayout(nameLine);
     text->addWidget(m_detail);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 8, 0, 8);
@@ -97,6 +118,10 @@ void OnSiteRow::setRow(const VisitorRow &row, const Clock &clock) {
 
 void OnSiteRow::setSigningOut(bool busy) {
     m_signOut->setEnabled(!busy);
+}
+
+void OnSiteRow::setUnsynced(bool unsynced) {
+    m_unsynced->setVisible(unsynced);
 }
 
 QString OnSiteRow::detailText(const VisitorRow &row, const Clock &clock) {
@@ -141,40 +166,11 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     for (StatTile *tile : {m_todayTile, m_onSiteTile, m_weekTile})
         tiles->addWidget(tile, 1);
 
-    m_list = new QScrollArea(this);
+    m_list = new RowList(this);
     m_list->setObjectName(QStringLiteral("onSiteList"));
-    m_list->setWidgetResizable(true);
-    m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto *rows = new QWidget(m_list);
-    m_rowsLayout = new QVBoxLayout(rows);
-    m_rowsLayout->setContentsMargins(4, 0, 4, 0);
-    m_rowsLayout->setSpacing(0);
-    m_list->setWidget(rows);
-    m_list->viewport()->setAutoFillBackground(false);
-    rows->setAutoFillBackground(false);
 
-    m_empty = new QWidget(this);
-    m_empty->setObjectName(QStringLiteral("emptyState"));
-    auto *emptyIcon = new QLabel(m_empty);
-    emptyIcon->setPixmap(Icons::symbol(QStringLiteral("building.2")).pixmap(48, 48));
-    emptyIcon->setAlignment(Qt::AlignCenter);
-    auto *emptyTitle = new QLabel(QStringLiteral("No one on site"), m_empty);
-    emptyTitle->setObjectName(QStringLiteral("emptyTitle"));
-    Style::setText(emptyTitle, Style::Text::title2);
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    m_emptyDescription = new QLabel(m_empty);
-    m_emptyDescription->setObjectName(QStringLiteral("emptyDescription"));
-    m_emptyDescription->setAlignment(Qt::AlignCenter);
-    m_emptyDescription->setWordWrap(true);
-    Style::setSecondary(m_emptyDescription);
-    auto *emptyLayout = new QVBoxLayout(m_empty);
-    emptyLayout->addStretch(1);
-    emptyLayout->addWidget(emptyIcon);
-    emptyLayout->addSpacing(4);
-    emptyLayout->addWidget(emptyTitle);
-    emptyLayout->addWidget(m_emptyDescription);
-    emptyLayout->addStretch(1);
+    m_empty = new EmptyStatePanel(QStringLiteral("building.2"), QStringLiteral("No one on site"),
+                                  this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 12);
@@ -188,6 +184,8 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     connect(m_model, &AppModel::onSiteChanged, this, &TodayView::updateOnSite);
     connect(m_model, &AppModel::lastRefreshChanged, this, &TodayView::updateSubtitle);
     connect(m_model, &AppModel::lastRefreshChanged, this, &TodayView::updateOnSite);
+    connect(m_model, &AppModel::queueChanged, this, &TodayView::updateOnSite);
+    connect(m_model, &AppModel::queueChanged, this, &TodayView::updateCounts);
     updateCounts();
     updateOnSite();
     updateSubtitle();
@@ -199,7 +197,12 @@ QString TodayView::everyoneFailedText(int failures) {
 }
 
 void TodayView::updateCounts() {
-    const DeskCounts &counts = m_model->counts();
+    // The backend's counters, plus the sign-ins it has not had yet.
+    DeskCounts counts = m_model->counts();
+    const DeskCounts pending = m_model->pendingCounts();
+    counts.today += pending.today;
+    counts.onSite += pending.onSite;
+    counts.thisWeek += pending.thisWeek;
     const QLocale &locale = m_model->clock().locale;
     m_todayTile->setValue(counts.today, locale);
     m_onSiteTile->setValue(counts.onSite, locale);
@@ -213,7 +216,7 @@ void TodayView::updateSubtitle() {
 }
 
 void TodayView::updateOnSite() {
-    const QList<VisitorRow> &onSite = m_model->onSite();
+    const QList<VisitorRow> onSite = m_model->everyoneOnSite();
     const Clock &clock = m_model->clock();
 
     // Rows are kept per visitor so a poll does not rebuild (and unfocus) the list.
@@ -223,46 +226,34 @@ void TodayView::updateOnSite() {
         if (widget) {
             widget->setRow(row, clock);
         } else {
-            widget = new OnSiteRow(row, clock, m_list->widget());
+            widget = new OnSiteRow(row, clock, m_list->rowParent());
             connect(widget, &OnSiteRow::printRequested, this, &TodayView::printBadge);
             connect(widget, &OnSiteRow::signOutRequested, this,
                     [this](const VisitorRow &visitor) { signOut(visitor); });
         }
         widget->setSigningOut(m_signingOut.contains(row.id));
+        widget->setUnsynced(m_model->isUnsynced(row.id));
         kept.insert(row.id, widget);
     }
     for (OnSiteRow *gone : std::as_const(m_rows))
         gone->deleteLater();
     m_rows = kept;
 
-    while (QLayoutItem *item = m_rowsLayout->takeAt(0)) {
-        if (item->widget() && item->widget()->objectName() == QLatin1String("rowDivider"))
-            item->widget()->deleteLater();
-        delete item;
-    }
-    for (qsizetype i = 0; i < onSite.size(); ++i) {
-        if (i > 0) {
-            auto *divider = new QFrame(m_list->widget());
-            divider->setObjectName(QStringLiteral("rowDivider"));
-            divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Plain);
-            divider->setForegroundRole(QPalette::Midlight);
-            m_rowsLayout->addWidget(divider);
-        }
-        m_rowsLayout->addWidget(m_rows.value(onSite[i].id));
-    }
-    m_rowsLayout->addStretch(1);
+    QList<QWidget *> ordered;
+    for (const VisitorRow &row : onSite)
+        ordered.append(m_rows.value(row.id));
+    m_list->setRows(ordered);
 
     m_list->setVisible(!onSite.isEmpty());
     m_empty->setVisible(onSite.isEmpty());
-    m_emptyDescription->setText(
+    m_empty->setDescription(
         m_model->lastRefresh() ? QStringLiteral("Visitors signed in on any device show up here.")
                                : QStringLiteral("Loading…"));
     updateActions();
 }
 
 void TodayView::updateActions() {
-    m_signOutEveryone->setEnabled(!m_model->onSite().isEmpty() && !m_isSigningOutEveryone);
+    m_signOutEveryone->setEnabled(!m_model->everyoneOnSite().isEmpty() && !m_isSigningOutEveryone);
 }
 
 void TodayView::setActionError(std::optional<QString> text) {
@@ -307,14 +298,14 @@ QCoro::Task<> TodayView::signOut(VisitorRow row) {
 }
 
 void TodayView::confirmSignOutEveryone() {
-    if (m_model->onSite().isEmpty() || m_isSigningOutEveryone || m_confirmation)
+    if (m_model->everyoneOnSite().isEmpty() || m_isSigningOutEveryone || m_confirmation)
         return;
     m_confirmation = new QMessageBox(this);
     m_confirmation->setObjectName(QStringLiteral("signOutEveryoneConfirmation"));
     m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setWindowTitle(QStringLiteral("Sign Out Everyone"));
     m_confirmation->setText(QStringLiteral("Sign out all ") +
-                            QString::number(m_model->onSite().size()) +
+                            QString::number(m_model->everyoneOnSite().size()) +
                             QStringLiteral(" visitors on site?"));
     QPushButton *confirm = m_confirmation->addButton(QStringLiteral("Sign Out Everyone"),
                                                      QMessageBox::DestructiveRole);

@@ -12,12 +12,12 @@
 
 class AppModel;
 class ElidedLabel;
+class EmptyStatePanel;
 class QLabel;
 class QMessageBox;
 class QPushButton;
-class QScrollArea;
 class QToolButton;
-class QVBoxLayout;
+class RowList;
 class SectionHeader;
 
 // One of the three counters at the top of Today.
@@ -44,6 +44,8 @@ public:
     void setRow(const VisitorRow &row, const Clock &clock);
     const VisitorRow &row() const { return m_row; }
     void setSigningOut(bool busy);
+    // Marks a visitor signed in here whose sign-in the backend has not confirmed yet.
+    void setUnsynced(bool unsynced);
     // "In at 9:30 AM · Visiting Dana · Front Desk", each part only when it has a value.
     static QString detailText(const VisitorRow &row, const Clock &clock);
 
@@ -54,6 +56,7 @@ signals:
 private:
     VisitorRow m_row;
     QLabel *m_name;
+    QLabel *m_unsynced;
     ElidedLabel *m_detail;
     QToolButton *m_print;
     QPushButton *m_signOut;
@@ -95,11 +98,9 @@ private:
     StatTile *m_todayTile;
     StatTile *m_onSiteTile;
     StatTile *m_weekTile;
-    QScrollArea *m_list;
-    QVBoxLayout *m_rowsLayout;
+    RowList *m_list;
     QHash<QUuid, OnSiteRow *> m_rows;
-    QWidget *m_empty;
-    QLabel *m_emptyDescription;
+    EmptyStatePanel *m_empty;
     QPointer<QMessageBox> m_confirmation;
     QPointer<QMessageBox> m_alert;
 };

@@ -111,7 +111,7 @@ private slots:
 
     void failedInsertChangesNothing() {
         FakeDesk desk;
-        desk.overrides["POST visitors"] = Reply::json(500, R"({"message":"refused"})");
+        desk.overrides["POST visitors"] = Reply::json(400, R"({"message":"refused"})");
         Invite invite;
         invite.id = QUuid::createUuid();
         QVERIFY_THROWS_EXCEPTION(CloudError,

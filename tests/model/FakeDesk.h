@@ -122,10 +122,12 @@ private:
             return rows({keep(body)}, 201);
         if (route == "PATCH visitors") {
             const QString id = request.query().queryItemValue("id").mid(3);
+            const QString record = request.query().queryItemValue("device_record_id").mid(3);
             if (failingSignOuts.contains(id))
                 return Reply::json(500, R"({"message":"sign-out refused"})");
             for (QJsonObject &row : visitors)
-                if (row["id"].toString() == id)
+                if ((!id.isEmpty() && row["id"].toString() == id) ||
+                    (!record.isEmpty() && row["device_record_id"].toString() == record))
                     row["signed_out_at"] = body["signed_out_at"];
             return Reply::json(204, "");
         }

@@ -272,6 +272,7 @@ private slots:
             // Clocks jump from 2:00 to 3:00 that night: the next valid time is shown.
             {"spring-forward gap", "en_US", "2026-03-08", "2:30", "Sunday, March 8 at 3:00 AM"},
             {"British order", "en_GB", "2026-03-01", "14:30", "Sunday, 1 March at 14:30"},
+            {"C locale, without seconds", "C", "2026-03-01", "14:30", "Sunday, 1 March at 14:30"},
             {"Spanish, year and its word dropped", "es_ES", "2026-03-01", "",
              "domingo, 1 de marzo"}};
         for (const auto &row : rows)

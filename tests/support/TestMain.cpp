@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <cstdio>
@@ -61,6 +62,11 @@ bool TestRegistry::skipsFail() {
 int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // What the desk keeps on disk (sign-ins waiting for the backend) stays out of the
+    // user's own data folder.
+    QTemporaryDir dataHome;
+    if (dataHome.isValid())
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("GreetwellTests"));
     QApplication::setApplicationName(QStringLiteral("GreetwellTests"));
