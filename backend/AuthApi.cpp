@@ -5,6 +5,7 @@
 #include "RestQuery.h"
 
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <regex>
 
@@ -39,7 +40,43 @@ struct BadRequest {
     int status;
     std::string code;
     std::string message;
+    int retryAfter = 0; // seconds, for 429
 };
+
+// Refuses when the key's bucket is empty.
+void limit(RateLimiter &limiter, const std::string &key, const char *code,
+           const std::string &message) {
+    const double wait = limiter.take(key);
+    if (wait > 0)
+        throw BadRequest{429, code, message, int(std::ceil(wait))};
+}
+
+// PostgreSQL cannot store a NUL character in text or JSON; say so instead of failing.
+void rejectNul(const nlohmann::json &value) {
+    const auto hasNul = [](const std::string &s) { return s.find('\0') != std::string::npos; };
+    if (value.is_string() && hasNul(value.get_ref<const std::string &>()))
+        throw BadRequest{400, "validation_failed",
+                         "Text may not contain a NUL character (\\u0000)"};
+    if (value.is_object())
+        for (const auto &item : value.items()) {
+            if (hasNul(item.key()))
+                throw BadRequest{400, "validation_failed",
+                                 "Text may not contain a NUL character (\\u0000)"};
+            rejectNul(item.value());
+        }
+    if (value.is_array())
+        for (const auto &item : value)
+            rejectNul(item);
+}
+
+// The API version a request asks for, when it names one (YYYY-MM-DD).
+std::optional<std::string> apiVersion(const httplib::Request &req) {
+    static const std::regex date(R"(^\d{4}-\d{2}-\d{2}$)");
+    const std::string version = req.get_header_value("X-Supabase-Api-Version");
+    if (!std::regex_match(version, date))
+        return std::nullopt;
+    return version;
+}
 
 std::string trimSpaces(const std::string &s) {
     size_t b = 0, e = s.size();
@@ -134,13 +171,25 @@ nlohmann::ordered_json AuthApi::Session::toJson() const {
 }
 
 AuthApi::AuthApi(Db &db, const Jwt &jwt, Outbox &outbox, Settings settings)
-    : m_db(db), m_jwt(jwt), m_outbox(outbox), m_settings(std::move(settings)) {}
+    : m_db(db), m_jwt(jwt), m_outbox(outbox), m_settings(std::move(settings)),
+      m_refreshKey(jwt.derivedKey("greetwell refresh token chain")),
+      m_signInByAddress(m_settings.rateLimits.signIn),
+      m_signInByEmail(m_settings.rateLimits.signInPerEmail),
+      m_mailByAddress(m_settings.rateLimits.mail),
+      m_mailByEmail(m_settings.rateLimits.mailPerEmail),
+      m_refreshByAddress(m_settings.rateLimits.refresh) {}
 
 template <class F>
 void AuthApi::guarded(const httplib::Request &req, httplib::Response &res, F &&fn) {
+    // The official clients read an error body's code by the version the answer names;
+    // the body's form follows the version asked for (see http::sendAuthError).
+    if (const auto version = apiVersion(req))
+        res.set_header("X-Supabase-Api-Version", *version);
     try {
         fn();
     } catch (const BadRequest &e) {
+        if (e.retryAfter > 0)
+            res.set_header("Retry-After", std::to_string(e.retryAfter));
         http::sendAuthError(req, res, e.status, e.code, e.message);
     } catch (const Db::Unavailable &e) {
         http::sendAuthError(req, res, 503, "unexpected_failure", "The database is not available");
@@ -194,6 +243,32 @@ std::optional<Jwt::Verified> AuthApi::requireBearer(const httplib::Request &req,
         return std::nullopt;
     }
     return verified;
+}
+
+void AuthApi::endSessions(Db::Tx &tx, const std::string &userId, const std::string &keepSessionId) {
+    tx.exec("DELETE FROM auth.sessions WHERE user_id = $1::uuid AND id::text <> $2", userId,
+            keepSessionId);
+}
+
+std::string AuthApi::nextRefreshToken(const std::string &token) const {
+    return crypto::base64UrlEncode(crypto::hmacSha256(m_refreshKey, token));
+}
+
+void AuthApi::limitSignIn(const httplib::Request &req, const std::string &email) {
+    limit(m_signInByAddress, req.remote_addr, "over_request_rate_limit",
+          "Request rate limit reached");
+    limit(m_signInByEmail, email, "over_request_rate_limit", "Request rate limit reached");
+}
+
+void AuthApi::limitMail(const httplib::Request &req, const std::string &email) {
+    limit(m_mailByAddress, req.remote_addr, "over_email_send_rate_limit",
+          "Email rate limit exceeded");
+    const double wait = m_mailByEmail.take(email);
+    if (wait > 0)
+        throw BadRequest{429, "over_email_send_rate_limit",
+                         "For security purposes, you can only request this after " +
+                             std::to_string(int(std::ceil(wait))) + " seconds.",
+                         int(std::ceil(wait))};
 }
 
 AuthApi::Session AuthApi::tokensFor(const std::string &sessionId, const std::string &userJson,
@@ -270,7 +345,7 @@ void AuthApi::token(const httplib::Request &req, httplib::Response &res) {
     throw BadRequest{400, "validation_failed", "unsupported_grant_type"};
 }
 
-void AuthApi::passwordGrant(const httplib::Request &, httplib::Response &res,
+void AuthApi::passwordGrant(const httplib::Request &req, httplib::Response &res,
                             const nlohmann::json &body) {
     const auto rawEmail = stringField(body, "email");
     const auto password = stringField(body, "password");
@@ -281,6 +356,7 @@ void AuthApi::passwordGrant(const httplib::Request &, httplib::Response &res,
     const std::string email = normalizedEmail(*rawEmail);
     if (password->find('\0') != std::string::npos || email.find('\0') != std::string::npos)
         throw BadRequest{400, "invalid_credentials", "Invalid login credentials"};
+    limitSignIn(req, email);
 
     enum class Result { Ok, Wrong, Unconfirmed };
     Session session;
@@ -307,45 +383,68 @@ void AuthApi::passwordGrant(const httplib::Request &, httplib::Response &res,
     http::sendJson(res, 200, session.toJson());
 }
 
-void AuthApi::refreshGrant(const httplib::Request &, httplib::Response &res,
+void AuthApi::refreshGrant(const httplib::Request &req, httplib::Response &res,
                            const nlohmann::json &body) {
     const auto refresh = stringField(body, "refresh_token");
     if (!refresh || refresh->empty())
         throw BadRequest{400, "validation_failed", "refresh_token required"};
+    limit(m_refreshByAddress, req.remote_addr, "over_request_rate_limit",
+          "Request rate limit reached");
     const std::string hash = crypto::sha256Hex(*refresh);
 
     enum class Result { Ok, Reused, Unknown };
     Session session;
     const Result result = m_db.asServer([&](Db::Tx &tx) {
-        // Spending the token and checking it was unspent is one statement, so two
-        // requests racing with the same token cannot both succeed.
+        // Spending the token and checking it was unspent is one statement, so of two
+        // requests racing with the same token exactly one spends it; the other waits for
+        // it and then finds the token spent moments ago.
         const auto spent =
             tx.exec("UPDATE auth.refresh_tokens SET revoked = true, updated_at = now() "
-                    "WHERE token = $1 AND NOT revoked RETURNING user_id::text, session_id::text",
+                    "WHERE token = $1 AND NOT revoked RETURNING session_id::text",
                     hash);
-        if (spent.empty()) {
+        std::string sessionId, next;
+        if (!spent.empty()) {
+            sessionId = spent[0][0].c_str();
+            next = nextRefreshToken(*refresh);
+            tx.exec("INSERT INTO auth.refresh_tokens (token, user_id, session_id, parent) "
+                    "SELECT $1, user_id, id, $3 FROM auth.sessions WHERE id = $2::uuid",
+                    crypto::sha256Hex(next), sessionId, hash);
+        } else {
             const auto known =
-                tx.exec("SELECT session_id::text FROM auth.refresh_tokens WHERE token = $1", hash);
+                tx.exec("SELECT session_id::text, updated_at > now() - $2::int * interval '1 "
+                        "second' FROM auth.refresh_tokens WHERE token = $1",
+                        hash, std::to_string(m_settings.refreshReuseInterval));
             if (known.empty())
                 return Result::Unknown;
-            // A spent token used again means it leaked or was copied: end that session's
-            // whole chain of tokens, as the hosted service does.
-            tx.exec("UPDATE auth.refresh_tokens SET revoked = true, updated_at = now() "
-                    "WHERE session_id = $1::uuid AND NOT revoked",
-                    std::string(known[0][0].c_str()));
-            return Result::Reused;
+            sessionId = known[0][0].c_str();
+            if (known[0][1].as<bool>()) {
+                // Spent moments ago: hand out the token now in use, following the chain
+                // in case it moved on more than once within the interval.
+                std::string token = *refresh;
+                for (int step = 0; step < 16 && next.empty(); ++step) {
+                    token = nextRefreshToken(token);
+                    const auto child =
+                        tx.exec("SELECT revoked FROM auth.refresh_tokens WHERE token = $1 AND "
+                                "session_id = $2::uuid",
+                                crypto::sha256Hex(token), sessionId);
+                    if (child.empty())
+                        break;
+                    if (!child[0][0].as<bool>())
+                        next = token;
+                }
+            }
+            if (next.empty()) {
+                // A spent token used again later means it leaked or was copied: the
+                // session ends, its access tokens included.
+                tx.exec("DELETE FROM auth.sessions WHERE id = $1::uuid", sessionId);
+                return Result::Reused;
+            }
         }
-        const std::string userId = spent[0][0].c_str();
-        const std::string sessionId = spent[0][1].c_str();
-        const std::string next = crypto::randomToken(32);
-        const auto row = tx.exec(
-            "WITH t AS (INSERT INTO auth.refresh_tokens (token, user_id, session_id, parent) "
-            "           VALUES ($1, $2::uuid, $3::uuid, $4) RETURNING session_id), "
-            "s AS (UPDATE auth.sessions SET refreshed_at = now(), updated_at = now() "
-            "      WHERE id = $3::uuid RETURNING id) "
-            "SELECT " +
-                userJsonSql + " FROM t, s, auth.users u WHERE u.id = $2::uuid",
-            crypto::sha256Hex(next), userId, sessionId, hash);
+        const auto row = tx.exec("WITH s AS (UPDATE auth.sessions SET refreshed_at = now(), "
+                                 "updated_at = now() WHERE id = $1::uuid RETURNING user_id) "
+                                 "SELECT " +
+                                     userJsonSql + " FROM s JOIN auth.users u ON u.id = s.user_id",
+                                 sessionId);
         if (row.empty())
             return Result::Unknown;
         session = tokensFor(sessionId, row[0][0].c_str(), "token_refresh");
@@ -378,8 +477,12 @@ void AuthApi::signup(const httplib::Request &req, httplib::Response &res) {
         if (!it->is_object())
             throw BadRequest{400, "bad_json",
                              "Could not parse request body as JSON: data must be an object"};
+        rejectNul(*it);
         metadata = *it;
     }
+    limitSignIn(req, email);
+    if (!m_settings.autoconfirm)
+        limitMail(req, email);
 
     if (m_settings.autoconfirm) {
         const auto session = m_db.asServer([&](Db::Tx &tx) -> std::optional<Session> {
@@ -446,8 +549,10 @@ void AuthApi::recover(const httplib::Request &req, httplib::Response &res) {
     if (!rawEmail || rawEmail->empty())
         throw BadRequest{422, "validation_failed", "Password recovery requires an email"};
     const std::string email = normalizedEmail(*rawEmail);
-    // The answer is the same whether or not the address has an account.
+    // The answer is the same whether or not the address has an account, and so are the
+    // limits.
     if (validEmail(email)) {
+        limitMail(req, email);
         const std::string token = crypto::randomToken(32);
         const std::string redirect = safeRedirect(http::queryParam(req, "redirect_to"));
         m_db.asServer([&](Db::Tx &tx) {
@@ -558,6 +663,7 @@ void AuthApi::putUser(const httplib::Request &req, httplib::Response &res) {
         if (!it->is_object())
             throw BadRequest{400, "bad_json",
                              "Could not parse request body as JSON: data must be an object"};
+        rejectNul(*it);
         metadata = it->dump();
     }
     if (stringField(body, "email"))
@@ -588,6 +694,10 @@ void AuthApi::putUser(const httplib::Request &req, httplib::Response &res) {
                     caller->sub, password ? "true" : "false", password.value_or(""),
                     metadata ? "true" : "false", metadata.value_or("{}"));
         user = updated.at(0)[0].c_str();
+        // Whoever knew the old password may hold another session: a new password ends
+        // them all but this one.
+        if (password)
+            endSessions(tx, caller->sub, caller->sessionId);
         return Result::Ok;
     });
     if (result == Result::NoSession)
@@ -613,10 +723,9 @@ void AuthApi::logout(const httplib::Request &req, httplib::Response &res) {
         crypto::isUuid(caller->sessionId) ? caller->sessionId : std::string();
     m_db.asServer([&](Db::Tx &tx) {
         if (scope == "global")
-            tx.exec("DELETE FROM auth.sessions WHERE user_id = $1::uuid", caller->sub);
+            endSessions(tx, caller->sub);
         else if (scope == "others")
-            tx.exec("DELETE FROM auth.sessions WHERE user_id = $1::uuid AND id::text <> $2",
-                    caller->sub, sessionId);
+            endSessions(tx, caller->sub, sessionId);
         else if (!sessionId.empty())
             tx.exec("DELETE FROM auth.sessions WHERE id = $1::uuid AND user_id = $2::uuid",
                     sessionId, caller->sub);

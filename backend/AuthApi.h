@@ -3,8 +3,9 @@
 #include "Db.h"
 #include "Jwt.h"
 #include "Outbox.h"
+#include "RateLimiter.h"
 
-#include <httplib.h>
+#include "Http.h"
 #include <nlohmann/json.hpp>
 
 #include <optional>
@@ -13,12 +14,20 @@
 // auth/v1: accounts, sessions and tokens, answering as the hosted auth service does.
 // Users, sessions and refresh tokens live in the `auth` schema; passwords are bcrypt
 // hashes made by pgcrypto; refresh tokens are single-use and stored as SHA-256 hashes.
+//
+// Refresh tokens rotate: each use hands out the next token of the session's chain. A
+// spent token used again within the reuse interval gets the session it was spent for (a
+// lost answer, or two desks refreshing at once); later, it ends the session, because the
+// token must have been copied. The next token is derived from the spent one with a key
+// of the server's, so the server can hand it out again without storing it.
 class AuthApi {
 public:
     struct Settings {
         std::string siteUrl; // this server's own origin, for links in e-mails
         int64_t tokenLifetime = 3600;
         bool autoconfirm = true; // new accounts may sign in at once
+        RateLimits rateLimits;
+        int64_t refreshReuseInterval = 10; // seconds
     };
 
     AuthApi(Db &db, const Jwt &jwt, Outbox &outbox, Settings settings);
@@ -42,6 +51,12 @@ public:
     // Creates a confirmed account and signs it in (used by --demo and tests).
     Session createConfirmedUser(const std::string &email, const std::string &password,
                                 const nlohmann::json &metadata);
+
+    // Ends every session of the user but `keepSessionId` (all when empty), inside the
+    // caller's transaction: their refresh tokens stop working at once, and their access
+    // tokens are refused by the auth, REST and website APIs from then on.
+    static void endSessions(Db::Tx &tx, const std::string &userId,
+                            const std::string &keepSessionId = {});
 
     // Checks a bearer token for the auth API; on failure answers 401 in the auth error
     // form and returns nullopt.
@@ -74,8 +89,17 @@ private:
 
     template <class F> void guarded(const httplib::Request &req, httplib::Response &res, F &&fn);
 
+    // The token that follows `token` in its session's chain.
+    std::string nextRefreshToken(const std::string &token) const;
+    // Refuses with 429 when the client's address or the e-mail address is over a limit.
+    void limitSignIn(const httplib::Request &req, const std::string &email);
+    void limitMail(const httplib::Request &req, const std::string &email);
+
     Db &m_db;
     const Jwt &m_jwt;
     Outbox &m_outbox;
     Settings m_settings;
+    std::string m_refreshKey;
+    RateLimiter m_signInByAddress, m_signInByEmail, m_mailByAddress, m_mailByEmail,
+        m_refreshByAddress;
 };

@@ -3,15 +3,10 @@
 #include "Crypto.h"
 #include "Http.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <iostream>
+#include <thread>
 
 namespace {
-
-constexpr size_t maxBodyBytes = 1024 * 1024;
 
 bool startsWith(const std::string &s, const char *prefix) {
     return s.rfind(prefix, 0) == 0;
@@ -36,58 +31,58 @@ std::string reasonFor(int status) {
         return "Request URI too long";
     case 416:
         return "Range Not Satisfiable";
+    case 415:
+        return "Compressed request bodies are not accepted";
+    case 417:
+        return "Expectation Failed";
     case 431:
         return "Request headers too large";
+    case 501:
+        return "Transfer-Encoding not supported (use chunked or Content-Length)";
+    case 503:
+        return "The server is busy; please try again in a moment";
     default:
         return status >= 500 ? "Internal Server Error" : "Request failed";
     }
 }
 
+http::Limits limitsFrom(const Config &config) {
+    http::Limits limits;
+    limits.maxConnections = size_t(config.maxConnections);
+    limits.idleTimeout = std::chrono::seconds(config.idleTimeout);
+    limits.headerTimeout = std::chrono::seconds(config.headerTimeout);
+    return limits;
+}
+
+// The event loop only reads, checks and writes: one thread per core is plenty.
+size_t loopThreads() {
+    return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+}
+
 } // namespace
 
 Backend::Backend(Config config)
-    : m_config(std::move(config)), m_db(m_config.database, size_t(m_config.dbConnections), 3),
+    : m_config(std::move(config)),
+      m_server(m_routes, limitsFrom(m_config), size_t(m_config.threads),
+               size_t(m_config.dbConnections), loopThreads()),
+      m_db(m_config.database, size_t(m_config.dbConnections), 3),
       m_jwt(m_config.jwtSecret.empty() ? crypto::randomToken(48) : m_config.jwtSecret),
       m_outbox(m_config.outbox),
       m_auth(m_db, m_jwt, m_outbox,
-             {m_config.siteUrl, m_config.tokenLifetime, m_config.autoconfirm}),
+             {m_config.siteUrl, m_config.tokenLifetime, m_config.autoconfirm, m_config.rateLimits,
+              m_config.refreshReuseInterval}),
       m_rest(m_db, m_jwt) {
-    const int threads = m_config.threads;
-    m_http.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
-    m_http.set_payload_max_length(maxBodyBytes);
-    // Responses go out in more than one write; without TCP_NODELAY a small second write
-    // can wait for the client's delayed ACK.
-    m_http.set_tcp_nodelay(true);
-    m_http.set_keep_alive_max_count(1000);
-    m_http.set_keep_alive_timeout(5);
-    m_http.set_read_timeout(10);
-    m_http.set_write_timeout(10);
-    m_http.set_socket_options([this](socket_t sock) {
-        // SO_REUSEADDR only: a second server on the same port must fail rather than
-        // quietly share it.
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        m_listenSocket = sock;
-    });
+    // The REST tables' requests are one pooled statement each; rpc calls are transactions.
+    m_routes.singleStatement = [](const http::Request &req) {
+        return underApi(req.path, "rest/v1") && !underApi(req.path, "rest/v1/rpc");
+    };
+    m_routes.preRouting = [this](const http::Request &req, http::Response &res) {
+        return !checkApiKey(req, res);
+    };
 
-    m_http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        // A request without Content-Length or Transfer-Encoding has no body (Qt sends a
-        // bodyless POST that way: logout, resending an invite). The HTTP library would
-        // wait for one until its read timeout and then answer 400; say so before it reads.
-        // The handler runs before the body is read, on the request object being served.
-        if (req.method != "GET" && req.method != "HEAD" && !req.has_header("Content-Length") &&
-            !req.has_header("Transfer-Encoding"))
-            const_cast<httplib::Request &>(req).set_header("Content-Length", "0");
-        return checkApiKey(req, res) ? httplib::Server::HandlerResponse::Unhandled
-                                     : httplib::Server::HandlerResponse::Handled;
-    });
-
-    // Errors the HTTP layer produces itself (unknown route, body too large, bad request
+    // Errors without a body of their own (unknown route, body too large, bad request
     // line) get a JSON body in the form of the API that was asked.
-    m_http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req,
-                                                                     httplib::Response &res) {
-        if (!res.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
+    m_routes.onError = [](const http::Request &req, http::Response &res) {
         const std::string reason = reasonFor(res.status);
         if (underApi(req.path, "rest/v1")) {
             if (res.status == 404)
@@ -102,11 +97,10 @@ Backend::Backend(Config config)
         } else {
             http::sendWebError(res, res.status, reason);
         }
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+    };
 
-    m_http.set_exception_handler([](const httplib::Request &req, httplib::Response &res,
-                                    std::exception_ptr error) {
+    m_routes.onException = [](const http::Request &req, http::Response &res,
+                              std::exception_ptr error) {
         if (underApi(req.path, "rest/v1")) {
             sendRestException(res, error);
             return;
@@ -123,13 +117,13 @@ Backend::Backend(Config config)
                                 "Unexpected failure, please try again");
         else
             http::sendWebError(res, 500, "Something went wrong on the server. Please try again.");
-    });
+    };
 
-    m_auth.install(m_http);
-    m_rest.install(m_http);
+    m_auth.install(m_routes);
+    m_rest.install(m_routes);
 }
 
-bool Backend::checkApiKey(const httplib::Request &req, httplib::Response &res) const {
+bool Backend::checkApiKey(const http::Request &req, http::Response &res) const {
     if (!underApi(req.path, "auth/v1") && !underApi(req.path, "rest/v1"))
         return true;
     // Links in e-mails are opened by a browser, which sends no key.
@@ -149,18 +143,7 @@ bool Backend::checkApiKey(const httplib::Request &req, httplib::Response &res) c
 
 int Backend::bind() {
     m_db.connectAll();
-    int port = m_config.port;
-    if (port == 0) {
-        port = m_http.bind_to_any_port(m_config.host);
-        if (port < 0)
-            throw std::runtime_error("could not bind a port on " + m_config.host);
-    } else if (!m_http.bind_to_port(m_config.host, port)) {
-        throw std::runtime_error("could not listen on " + m_config.host + ":" +
-                                 std::to_string(port) + " (is another server using it?)");
-    }
-    // The library listens with a backlog of 5; many desks connecting at once need more.
-    if (m_listenSocket >= 0)
-        ::listen(m_listenSocket, 1024);
+    const int port = m_server.bind(m_config.host, m_config.port);
     m_siteUrl = m_config.siteUrl.empty() ? "http://" + m_config.host + ":" + std::to_string(port)
                                          : m_config.siteUrl;
     m_auth.setSiteUrl(m_siteUrl);
@@ -168,9 +151,9 @@ int Backend::bind() {
 }
 
 void Backend::run() {
-    m_http.listen_after_bind();
+    m_server.run();
 }
 
 void Backend::stop() {
-    m_http.stop();
+    m_server.stop();
 }

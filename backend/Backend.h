@@ -3,11 +3,11 @@
 #include "AuthApi.h"
 #include "Config.h"
 #include "Db.h"
+#include "Http.h"
+#include "HttpServer.h"
 #include "Jwt.h"
 #include "Outbox.h"
 #include "RestApi.h"
-
-#include <httplib.h>
 
 #include <memory>
 
@@ -24,7 +24,7 @@ public:
     void run();
     void stop();
 
-    httplib::Server &http() { return m_http; }
+    http::Routes &http() { return m_routes; }
     Db &db() { return m_db; }
     const Jwt &jwt() const { return m_jwt; }
     Outbox &outbox() { return m_outbox; }
@@ -35,15 +35,15 @@ public:
     const std::string &siteUrl() const { return m_siteUrl; }
 
 private:
-    bool checkApiKey(const httplib::Request &req, httplib::Response &res) const;
+    bool checkApiKey(const http::Request &req, http::Response &res) const;
 
     Config m_config;
-    httplib::Server m_http;
+    http::Routes m_routes;
+    http::Server m_server;
     Db m_db;
     Jwt m_jwt;
     Outbox m_outbox;
     AuthApi m_auth;
     RestApi m_rest;
     std::string m_siteUrl;
-    int m_listenSocket = -1;
 };

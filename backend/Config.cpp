@@ -1,8 +1,15 @@
 #include "Config.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -15,6 +22,41 @@ bool parseInt(const std::string &text, int64_t min, int64_t max, int64_t &out) {
     return true;
 }
 
+constexpr const char *secretVariable = "GREETWELL_JWT_SECRET";
+
+// The secret in a file only its owner may read. Trailing white space (a final newline)
+// is not part of it.
+bool readSecretFile(const std::string &path, std::string &out) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        std::cerr << "greetwell-backend: cannot read --jwt-secret-file " << path << ": "
+                  << std::strerror(errno) << "\n";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::cerr << "greetwell-backend: --jwt-secret-file " << path << " is not a file\n";
+        return false;
+    }
+    if (st.st_mode & 077) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        std::cerr << "greetwell-backend: --jwt-secret-file " << path << " has mode " << mode
+                  << ", so other users may read it; make it private with chmod 600\n";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        std::cerr << "greetwell-backend: cannot read --jwt-secret-file " << path << "\n";
+        return false;
+    }
+    out = text.str();
+    while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back())))
+        out.pop_back();
+    return true;
+}
+
 } // namespace
 
 std::string Config::usage() {
@@ -24,8 +66,10 @@ std::string Config::usage() {
            "\n"
            "  --port N               port on 127.0.0.1 (default 54321; 0 picks a free one)\n"
            "  --database DSN         libpq connection string (default: libpq's defaults)\n"
-           "  --jwt-secret SECRET    HS256 secret for access tokens, at least 32 characters\n"
-           "                         (default: a random one, so sessions end with the process)\n"
+           "  --jwt-secret-file FILE file holding the HS256 secret for access tokens (at\n"
+           "                         least 32 characters; readable by its owner only).\n"
+           "                         Or set GREETWELL_JWT_SECRET. Without either, a random\n"
+           "                         one is used, so sessions end with the process\n"
            "  --apikey KEY           the publishable API key clients must send\n"
            "                         (default sb_publishable_greetwell-local-desk-0123456789)\n"
            "  --token-lifetime SECS  access token lifetime (default 3600)\n"
@@ -35,13 +79,33 @@ std::string Config::usage() {
            "  --site-url URL         this server's public origin for links in e-mails\n"
            "                         (default http://127.0.0.1:PORT)\n"
            "  --demo                 create a demo account with sample data\n"
-           "  --threads N            HTTP worker threads (default 128; each serves one\n"
-           "                         keep-alive connection at a time)\n"
-           "  --db-connections N     PostgreSQL connections in the pool (default 4)\n"
+           "  --threads N            handler threads for sign-ins, the website and rpc calls\n"
+           "                         (default 16; requests beyond them wait their turn)\n"
+           "  --db-connections N     PostgreSQL connections for the REST tables' statements,\n"
+           "                         each with one handler thread (default 4)\n"
+           "  --max-connections N    open client connections; more are answered 503\n"
+           "                         (default 1000)\n"
+           "  --idle-timeout SECS    close kept-alive connections idle this long (default 5)\n"
+           "  --header-timeout SECS  a request's headers must arrive within this (default 10)\n"
+           "  --refresh-reuse-interval SECS\n"
+           "                         a spent refresh token used again this soon gets the\n"
+           "                         session it was spent for (default 10)\n"
+           "  --rate-limit KIND=COUNT/SECS\n"
+           "                         at most COUNT requests per SECS (bursts of up to 30);\n"
+           "                         COUNT 0 lifts the limit. KIND and default:\n"
+           "                           sign-in=30/300           password sign-in and sign-up,\n"
+           "                                                    per client address\n"
+           "                           sign-in-per-email=10/300 the same, per e-mail address\n"
+           "                           mail=30/3600             confirmation and reset mails,\n"
+           "                                                    per client address\n"
+           "                           mail-per-email=1/60      the same, per e-mail address\n"
+           "                           refresh=1800/3600        token refreshes, per address\n"
+           "  --no-rate-limits       lift every rate limit (tests, benchmarks)\n"
            "  --help                 show this text\n";
 }
 
 std::optional<int> Config::parse(int argc, char **argv, Config &out) {
+    bool secretFromFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string &target) {
@@ -74,9 +138,16 @@ std::optional<int> Config::parse(int argc, char **argv, Config &out) {
         } else if (arg == "--database") {
             if (!value(out.database))
                 return 2;
-        } else if (arg == "--jwt-secret") {
-            if (!value(out.jwtSecret))
+        } else if (arg == "--jwt-secret-file") {
+            std::string path;
+            if (!value(path) || !readSecretFile(path, out.jwtSecret))
                 return 2;
+            secretFromFile = true;
+        } else if (arg == "--jwt-secret" || arg.rfind("--jwt-secret=", 0) == 0) {
+            std::cerr << "greetwell-backend: --jwt-secret is not accepted (other users can read "
+                         "a command line); use --jwt-secret-file or "
+                      << secretVariable << "\n";
+            return 2;
         } else if (arg == "--apikey") {
             if (!value(out.apikey))
                 return 2;
@@ -102,13 +173,49 @@ std::optional<int> Config::parse(int argc, char **argv, Config &out) {
             if (!number(1, 64, n))
                 return 2;
             out.dbConnections = int(n);
+        } else if (arg == "--max-connections") {
+            if (!number(1, 100000, n))
+                return 2;
+            out.maxConnections = int(n);
+        } else if (arg == "--idle-timeout") {
+            if (!number(1, 3600, n))
+                return 2;
+            out.idleTimeout = int(n);
+        } else if (arg == "--header-timeout") {
+            if (!number(1, 600, n))
+                return 2;
+            out.headerTimeout = int(n);
+        } else if (arg == "--refresh-reuse-interval") {
+            if (!number(0, 3600, n))
+                return 2;
+            out.refreshReuseInterval = n;
+        } else if (arg == "--rate-limit") {
+            std::string assignment;
+            if (!value(assignment))
+                return 2;
+            if (!out.rateLimits.set(assignment)) {
+                std::cerr << "greetwell-backend: --rate-limit expects KIND=COUNT/SECONDS with "
+                             "KIND one of sign-in, sign-in-per-email, mail, mail-per-email, "
+                             "refresh, not \""
+                          << assignment << "\"\n";
+                return 2;
+            }
+        } else if (arg == "--no-rate-limits") {
+            out.rateLimits.liftAll();
         } else {
             std::cerr << "greetwell-backend: unknown option " << arg << "\n\n" << usage();
             return 2;
         }
     }
+    if (const char *secret = std::getenv(secretVariable)) {
+        if (!secretFromFile)
+            out.jwtSecret = secret;
+        // Nothing this process starts needs it.
+        unsetenv(secretVariable);
+    }
     if (!out.jwtSecret.empty() && out.jwtSecret.size() < 32) {
-        std::cerr << "greetwell-backend: --jwt-secret must be at least 32 characters\n";
+        std::cerr << "greetwell-backend: the token-signing secret must be at least 32 "
+                     "characters\n";
         return 2;
     }
     if (out.apikey.empty()) {

@@ -1,6 +1,10 @@
 #include "Db.h"
 
+#include "Crypto.h"
+
 #include <libpq-fe.h>
+#include <nlohmann/json.hpp>
+#include <poll.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -17,6 +21,45 @@ const char *sessionSetup = "SET TIME ZONE 'UTC'; SET statement_timeout = '8s'; "
 // values bound; planning each execution anew (PostgreSQL's custom plans) cost more than
 // running them.
 const char *statementSetup = "SET plan_cache_mode = force_generic_plan";
+
+// The role and claims every request on the caller's behalf starts with. The session check
+// (backend/sql/060_local_session_check.sql) runs first, as the login role, and refuses
+// tokens of ended sessions.
+const char *claimsSql = "SELECT auth.require_session(NULLIF($2, '')::uuid, NULLIF($3, '')::uuid), "
+                        "set_config('role', 'authenticated', true), "
+                        "set_config('request.jwt.claims', $1, true)";
+
+// The session and user a token's claims name, as the session check takes them: "" when
+// the token names no session, and a session that cannot exist when the claim is not a
+// session identifier.
+std::pair<std::string, std::string> sessionOf(const std::string &claimsJson) {
+    const auto claims = nlohmann::json::parse(claimsJson, nullptr, false);
+    if (!claims.is_object())
+        return {"00000000-0000-0000-0000-000000000000", ""};
+    auto text = [&](const char *key) -> std::optional<std::string> {
+        const auto it = claims.find(key);
+        if (it == claims.end())
+            return std::nullopt;
+        return it->is_string() ? it->get<std::string>() : std::string();
+    };
+    const auto sub = text("sub").value_or("");
+    const auto session = text("session_id");
+    if (!session)
+        return {"", crypto::isUuid(sub) ? sub : ""};
+    if (!crypto::isUuid(*session) || !crypto::isUuid(sub))
+        return {"00000000-0000-0000-0000-000000000000", ""};
+    return {*session, sub};
+}
+
+// An idle connection has nothing to read. When it does, the server has ended it (a
+// restart sends a farewell message and closes the socket): it is dropped before use, so
+// no request is sent down a dead connection.
+bool looksDead(int socket) {
+    if (socket < 0)
+        return true;
+    pollfd p{socket, POLLIN, 0};
+    return ::poll(&p, 1, 0) != 0;
+}
 
 struct ResultFree {
     void operator()(PGresult *r) const { PQclear(r); }
@@ -65,7 +108,7 @@ void Db::connectAll() {
 }
 
 void Db::ensureConnected(Slot &slot) {
-    if (slot.conn && slot.conn->is_open())
+    if (slot.conn && slot.conn->is_open() && !looksDead(slot.conn->sock()))
         return;
     slot.prepared.clear();
     try {
@@ -79,7 +122,7 @@ void Db::ensureConnected(Slot &slot) {
 }
 
 void Db::ensureConnected(PipeSlot &slot) {
-    if (slot.conn && PQstatus(slot.conn) == CONNECTION_OK)
+    if (slot.conn && PQstatus(slot.conn) == CONNECTION_OK && !looksDead(PQsocket(slot.conn)))
         return;
     discard(slot);
     slot.conn = PQconnectdb(m_connectionString.c_str());
@@ -96,10 +139,7 @@ void Db::ensureConnected(PipeSlot &slot) {
     }
     ResultPtr generic(PQexec(slot.conn, statementSetup));
     // The statement that opens every request, parsed once per connection.
-    ResultPtr prepared(PQprepare(slot.conn, "gw_claims",
-                                 "SELECT set_config('role', 'authenticated', true), "
-                                 "set_config('request.jwt.claims', $1, true)",
-                                 0, nullptr));
+    ResultPtr prepared(PQprepare(slot.conn, "gw_claims", claimsSql, 0, nullptr));
     if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
         const std::string message = PQresultErrorMessage(prepared.get());
         discard(slot);
@@ -123,24 +163,18 @@ Db::Rows Db::queryAsUser(const std::string &claimsJson, const std::string &sql,
                          const std::vector<std::string> &params) {
     Lease<PipeSlot> lease(m_statements, m_statements.acquire(m_acquireTimeout));
     PipeSlot &slot = *lease;
-    ensureConnected(slot);
-    PGconn *conn = slot.conn;
 
     std::vector<const char *> values;
     values.reserve(params.size());
     for (const auto &p : params)
         values.push_back(p.c_str());
-    const char *claims[] = {claimsJson.c_str()};
+    const auto [sessionId, userId] = sessionOf(claimsJson);
+    const char *claims[] = {claimsJson.c_str(), sessionId.c_str(), userId.c_str()};
 
+    PGconn *conn = nullptr;
     std::string name;
     bool preparing = false;
-    if (auto it = slot.prepared.find(sql); it != slot.prepared.end()) {
-        name = it->second;
-    } else if (slot.prepared.size() < maxPreparedPerConnection) {
-        name = "gp" + std::to_string(slot.nextStatement++);
-        preparing = true;
-    }
-
+    int sent = 0, prepareIndex = 0, statementIndex = 0;
     auto broken = [&](const char *what) {
         const std::string message = std::string(what) + ": " + PQerrorMessage(conn);
         discard(slot);
@@ -151,26 +185,44 @@ Db::Rows Db::queryAsUser(const std::string &claimsJson, const std::string &sql,
     // message up to the sync point runs in one transaction, which PostgreSQL commits at
     // the sync (or rolls back after an error), so set_config(..., true) lasts exactly
     // for this request. Explicit BEGIN and COMMIT messages would only add work.
-    if (PQenterPipelineMode(conn) != 1)
-        throw broken("could not enter pipeline mode");
-    bool ok = PQsendQueryPrepared(conn, "gw_claims", 1, claims, nullptr, nullptr, 0) == 1;
-    int sent = 1;
-    const int prepareIndex = sent;
-    if (ok && preparing) {
-        ok = PQsendPrepare(conn, name.c_str(), sql.c_str(), 0, nullptr) == 1;
-        ++sent;
+    // A failure while sending means the sync point never reached the server, so nothing
+    // was committed: that is tried once more on a fresh connection. A failure after it
+    // leaves the outcome unknown and is never retried.
+    for (int attempt = 0;; ++attempt) {
+        ensureConnected(slot);
+        conn = slot.conn;
+        name.clear();
+        preparing = false;
+        if (auto it = slot.prepared.find(sql); it != slot.prepared.end()) {
+            name = it->second;
+        } else if (slot.prepared.size() < maxPreparedPerConnection) {
+            name = "gp" + std::to_string(slot.nextStatement++);
+            preparing = true;
+        }
+
+        bool ok = PQenterPipelineMode(conn) == 1 &&
+                  PQsendQueryPrepared(conn, "gw_claims", 3, claims, nullptr, nullptr, 0) == 1;
+        sent = 1;
+        prepareIndex = sent;
+        if (ok && preparing) {
+            ok = PQsendPrepare(conn, name.c_str(), sql.c_str(), 0, nullptr) == 1;
+            ++sent;
+        }
+        statementIndex = sent;
+        if (ok) {
+            ok = name.empty() ? PQsendQueryParams(conn, sql.c_str(), int(values.size()), nullptr,
+                                                  values.data(), nullptr, nullptr, 0) == 1
+                              : PQsendQueryPrepared(conn, name.c_str(), int(values.size()),
+                                                    values.data(), nullptr, nullptr, 0) == 1;
+            ++sent;
+        }
+        ok = ok && PQpipelineSync(conn) == 1;
+        if (ok)
+            break;
+        Unavailable failure = broken("could not send the statement");
+        if (attempt > 0)
+            throw failure;
     }
-    const int statementIndex = sent;
-    if (ok) {
-        ok = name.empty() ? PQsendQueryParams(conn, sql.c_str(), int(values.size()), nullptr,
-                                              values.data(), nullptr, nullptr, 0) == 1
-                          : PQsendQueryPrepared(conn, name.c_str(), int(values.size()),
-                                                values.data(), nullptr, nullptr, 0) == 1;
-        ++sent;
-    }
-    ok = ok && PQpipelineSync(conn) == 1;
-    if (!ok)
-        throw broken("could not send the statement");
 
     // One result per command, each followed by a null; then the sync point.
     std::vector<ResultPtr> results;
@@ -231,11 +283,11 @@ void Db::begin(pqxx::work &work, Slot &slot, Role role, const std::string *claim
     switch (role) {
     case Role::Login:
         break;
-    case Role::Authenticated:
-        tx.exec("SELECT set_config('role', 'authenticated', true), "
-                "set_config('request.jwt.claims', $1, true)",
-                std::vector<std::string>{*claims});
+    case Role::Authenticated: {
+        const auto [sessionId, userId] = sessionOf(*claims);
+        tx.exec(claimsSql, std::vector<std::string>{*claims, sessionId, userId});
         break;
+    }
     case Role::Service:
         tx.exec("SELECT set_config('role', 'service_role', true), "
                 "set_config('request.jwt.claims', '{\"role\":\"service_role\"}', true)");

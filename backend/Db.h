@@ -143,27 +143,37 @@ private:
     static void discard(PipeSlot &slot);
     static void begin(pqxx::work &work, Slot &slot, Role role, const std::string *claims);
 
+    // A connection lost before fn's first statement (while opening the transaction) is
+    // replaced and the transaction tried once more: nothing of the caller's had reached
+    // the server. Once fn has run, a lost connection is never retried, because its
+    // outcome is unknown (and fn may have done more than SQL, such as writing a mail).
     template <class F> auto run(Role role, const std::string *claims, F &&fn) {
         Lease<Slot> lease(m_transactions, m_transactions.acquire(m_acquireTimeout));
-        try {
-            ensureConnected(*lease);
-            pqxx::work work(*(*lease).conn);
-            Tx tx(work, *lease);
-            begin(work, *lease, role, claims);
-            if constexpr (std::is_void_v<decltype(fn(tx))>) {
-                fn(tx);
-                work.commit();
-            } else {
-                auto result = fn(tx);
-                work.commit();
-                return result;
+        for (int attempt = 0;; ++attempt) {
+            bool started = false;
+            try {
+                ensureConnected(*lease);
+                pqxx::work work(*(*lease).conn);
+                Tx tx(work, *lease);
+                begin(work, *lease, role, claims);
+                started = true;
+                if constexpr (std::is_void_v<decltype(fn(tx))>) {
+                    fn(tx);
+                    work.commit();
+                    return;
+                } else {
+                    auto result = fn(tx);
+                    work.commit();
+                    return result;
+                }
+            } catch (const pqxx::broken_connection &e) {
+                discard(*lease);
+                if (started || attempt > 0)
+                    throw Unavailable(e.what());
+            } catch (const pqxx::in_doubt_error &e) {
+                discard(*lease);
+                throw Unavailable(e.what());
             }
-        } catch (const pqxx::broken_connection &e) {
-            discard(*lease);
-            throw Unavailable(e.what());
-        } catch (const pqxx::in_doubt_error &e) {
-            discard(*lease);
-            throw Unavailable(e.what());
         }
     }
 

@@ -33,6 +33,10 @@ bool audienceMatches(const nlohmann::json &aud) {
 
 Jwt::Jwt(std::string secret) : m_secret(std::move(secret)) {}
 
+std::string Jwt::derivedKey(const std::string &purpose) const {
+    return crypto::hmacSha256(m_secret, purpose);
+}
+
 std::string Jwt::sign(const nlohmann::ordered_json &claims) const {
     jwt_t *raw = nullptr;
     if (jwt_new(&raw) != 0)

@@ -13,6 +13,10 @@ class Jwt {
 public:
     explicit Jwt(std::string secret);
 
+    // A key for another purpose, derived from the signing secret (HMAC-SHA256 of the
+    // purpose), so that one secret to keep serves the server's other keyed hashes.
+    std::string derivedKey(const std::string &purpose) const;
+
     // Signs the claims (a JSON object) with HS256.
     std::string sign(const nlohmann::ordered_json &claims) const;
 

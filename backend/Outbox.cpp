@@ -2,10 +2,13 @@
 
 #include "Crypto.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -63,10 +66,35 @@ std::string crlf(const std::string &text) {
     return out;
 }
 
+// Mails hold live sign-in and reset links: the folder and every file in it are for the
+// owner only, whatever the umask.
+void makePrivate(const std::filesystem::path &folder) {
+    std::filesystem::create_directories(folder);
+    std::error_code ec;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ec);
+    if (ec)
+        throw std::runtime_error("could not make the outbox " + folder.string() +
+                                 " private: " + ec.message());
+}
+
+bool writeAll(int fd, const std::string &data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
 } // namespace
 
 Outbox::Outbox(std::filesystem::path folder) : m_folder(std::move(folder)) {
-    std::filesystem::create_directories(m_folder);
+    makePrivate(m_folder);
 }
 
 std::string Outbox::fromAddress() {
@@ -118,15 +146,17 @@ std::filesystem::path Outbox::write(const Mail &mail) {
     const std::filesystem::path temporary = m_folder / ("." + random + ".tmp");
 
     std::lock_guard lock(m_mutex);
-    std::filesystem::create_directories(m_folder);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << message;
-        out.flush();
-        if (!out)
-            throw std::runtime_error("could not write to the outbox " + m_folder.string());
-    }
+    makePrivate(m_folder);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("could not write to the outbox " + m_folder.string());
+    const bool written = writeAll(fd, message);
+    const bool closed = ::close(fd) == 0;
     std::error_code ec;
+    if (!written || !closed) {
+        std::filesystem::remove(temporary, ec);
+        throw std::runtime_error("could not write to the outbox " + m_folder.string());
+    }
     std::filesystem::rename(temporary, target, ec);
     if (ec) {
         std::filesystem::remove(temporary, ec);

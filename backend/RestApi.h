@@ -4,7 +4,7 @@
 #include "Jwt.h"
 #include "RestQuery.h"
 
-#include <httplib.h>
+#include "Http.h"
 
 #include <functional>
 

@@ -1,6 +1,7 @@
 #include "RestQuery.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 namespace rest {
@@ -444,6 +445,11 @@ int readStatus(int64_t offset, int64_t rows, std::optional<int64_t> total) {
 
 int statusForSqlState(const std::string &s) {
     auto starts = [&s](const char *prefix) { return s.rfind(prefix, 0) == 0; };
+    // PTnnn: a function asks for HTTP status nnn, as the hosted REST service allows.
+    if (s.size() == 5 && starts("PT") && std::isdigit(static_cast<unsigned char>(s[2])) &&
+        std::isdigit(static_cast<unsigned char>(s[3])) &&
+        std::isdigit(static_cast<unsigned char>(s[4])) && s[2] >= '1' && s[2] <= '5')
+        return std::stoi(s.substr(2));
     if (starts("08"))
         return 503;
     if (starts("09"))

@@ -2,7 +2,7 @@
 
 #include "Outbox.h"
 
-#include <httplib.h>
+#include "Http.h"
 
 #include <optional>
 #include <string>

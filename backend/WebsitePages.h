@@ -1,6 +1,6 @@
 #pragma once
 
-#include <httplib.h>
+#include "Http.h"
 
 #include <string>
 

@@ -32,8 +32,8 @@ int main(int argc, char **argv) {
     try {
         if (config.jwtSecret.empty())
             std::cerr
-                << "greetwell-backend: no --jwt-secret given; using a random one, so sessions end "
-                   "when the server stops\n";
+                << "greetwell-backend: no --jwt-secret-file or GREETWELL_JWT_SECRET given; using a "
+                   "random secret, so sessions end when the server stops\n";
         Backend backend(config);
         Website website(backend);
         const int port = backend.bind();

@@ -4,6 +4,7 @@
 # Folder layout (DIR):
 #   DIR/pgdata/        the cluster; its socket (.s.PGSQL.5432) lives here too
 #   DIR/postgres.log   the server log
+# As root, DIR/pgdata links to the cluster's own folder instead (see GW_PG_ROOT_HOME).
 
 GW_PG_BIN=${GW_PG_BIN:-/usr/lib/postgresql/15/bin}
 GW_PG_DB=${GW_PG_DB:-greetwell}
@@ -18,22 +19,24 @@ gw_pg_as_owner() {
   fi
 }
 
-# As root, lets the postgres user reach DIR: every parent folder needs search (x)
-# permission for it. Only the x bit for others is added, and only where it is missing.
-gw_pg_make_reachable() {
-  local dir=$1 d
-  [ "$(id -u)" -eq 0 ] || return 0
-  d=$dir
-  while [ "$d" != "/" ] && [ -n "$d" ]; do
-    d=$(dirname "$d")
-    if ! runuser -u postgres -- test -x "$d"; then
-      echo "greetwell: letting the postgres user traverse $d (chmod o+x)" >&2
-      chmod o+x "$d"
-    fi
-  done
+# As root, the postgres user usually cannot reach DIR (root's home is private), and
+# opening every parent folder to other users would expose them. So a root-run cluster
+# lives in a folder of its own that postgres owns, under GW_PG_ROOT_HOME, and DIR/pgdata
+# is a symbolic link to it. (A cluster made earlier directly in DIR/pgdata stays there.)
+GW_PG_ROOT_HOME=${GW_PG_ROOT_HOME:-/var/lib/greetwell/clusters}
+
+# The cluster's data folder; its socket (.s.PGSQL.5432) lives there too.
+gw_pg_datadir() {
+  if [ -L "$1/pgdata" ]; then
+    readlink "$1/pgdata"
+  else
+    printf '%s/pgdata' "$1"
+  fi
 }
 
-gw_pg_socket_dir() { printf '%s/pgdata' "$1"; }
+gw_pg_socket_dir() { gw_pg_datadir "$1"; }
+
+gw_pg_logfile() { printf '%s/postgres.log' "$(dirname "$(gw_pg_datadir "$1")")"; }
 
 # A libpq connection string for the superuser, over the cluster's socket.
 gw_pg_superuser_dsn() { printf 'host=%s port=5432 dbname=%s user=postgres' "$(gw_pg_socket_dir "$1")" "$GW_PG_DB"; }
@@ -52,7 +55,8 @@ gw_pg_psql() {
 gw_pg_init() {
   local dir=$1
   shift
-  local pgdata=$dir/pgdata
+  local pgdata
+  pgdata=$(gw_pg_datadir "$dir")
   [ -f "$pgdata/PG_VERSION" ] && return 0
   case $dir in
     *\'* | *\\*)
@@ -69,13 +73,18 @@ gw_pg_init() {
     echo "greetwell: PostgreSQL 15 not found in $GW_PG_BIN (run scripts/install-deps)" >&2
     return 1
   }
-  mkdir -p "$pgdata"
-  chmod 700 "$pgdata"
-  if [ "$(id -u)" -eq 0 ]; then
-    gw_pg_make_reachable "$pgdata"
-    chown postgres: "$pgdata"
-    touch "$dir/postgres.log"
-    chown postgres: "$dir/postgres.log"
+  if [ "$(id -u)" -eq 0 ] && [ ! -d "$pgdata" ]; then
+    local home
+    install -d -m 711 "$GW_PG_ROOT_HOME"
+    home=$(mktemp -d "$GW_PG_ROOT_HOME/XXXXXXXXXX")
+    chown postgres: "$home"
+    rm -f "$dir/pgdata"
+    ln -s "$home/pgdata" "$dir/pgdata"
+    pgdata=$home/pgdata
+    runuser -u postgres -- mkdir -m 700 "$pgdata"
+  else
+    mkdir -p "$pgdata"
+    chmod 700 "$pgdata"
   fi
   gw_pg_as_owner "$GW_PG_BIN/initdb" -D "$pgdata" -U postgres -A trust -E UTF8 \
     --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
@@ -97,18 +106,21 @@ gw_pg_init() {
 }
 
 gw_pg_running() {
-  gw_pg_as_owner "$GW_PG_BIN/pg_ctl" -D "$1/pgdata" status >/dev/null 2>&1
+  gw_pg_as_owner "$GW_PG_BIN/pg_ctl" -D "$(gw_pg_datadir "$1")" status >/dev/null 2>&1
 }
 
 # Starts the cluster (in its own session, so a Ctrl+C in the terminal reaches only the
 # caller, which then shuts the database down in order) and creates the database.
 gw_pg_start() {
   local dir=$1
+  local pgdata log
+  pgdata=$(gw_pg_datadir "$dir")
+  log=$(gw_pg_logfile "$dir")
   if ! gw_pg_running "$dir"; then
-    rm -f "$dir/pgdata/postmaster.pid" 2>/dev/null || true
-    gw_pg_as_owner setsid "$GW_PG_BIN/pg_ctl" -D "$dir/pgdata" -l "$dir/postgres.log" -w -t 60 \
+    rm -f "$pgdata/postmaster.pid" 2>/dev/null || true
+    gw_pg_as_owner setsid "$GW_PG_BIN/pg_ctl" -D "$pgdata" -l "$log" -w -t 60 \
       start >/dev/null || {
-      tail -n 20 "$dir/postgres.log" >&2
+      tail -n 20 "$log" >&2
       return 1
     }
   fi
@@ -118,10 +130,31 @@ gw_pg_start() {
 }
 
 gw_pg_stop() {
-  local dir=$1 mode=${2:-fast}
-  [ -f "$dir/pgdata/PG_VERSION" ] || return 0
+  local dir=$1 mode=${2:-fast} pgdata
+  pgdata=$(gw_pg_datadir "$dir")
+  [ -f "$pgdata/PG_VERSION" ] || return 0
   gw_pg_running "$dir" || return 0
-  gw_pg_as_owner "$GW_PG_BIN/pg_ctl" -D "$dir/pgdata" -m "$mode" -w -t 60 stop >/dev/null
+  gw_pg_as_owner "$GW_PG_BIN/pg_ctl" -D "$pgdata" -m "$mode" -w -t 60 stop >/dev/null
+}
+
+# Restarts a running cluster; every connection to it is cut.
+gw_pg_restart() {
+  local dir=$1 mode=${2:-fast}
+  gw_pg_as_owner "$GW_PG_BIN/pg_ctl" -D "$(gw_pg_datadir "$dir")" -l "$(gw_pg_logfile "$dir")" \
+    -m "$mode" -w -t 60 restart >/dev/null
+}
+
+# Stops the cluster and deletes it, including a root-run cluster's own folder.
+gw_pg_remove() {
+  local dir=$1 pgdata
+  gw_pg_stop "$dir" immediate || true
+  if [ -L "$dir/pgdata" ]; then
+    pgdata=$(readlink "$dir/pgdata")
+    case $pgdata in
+      "$GW_PG_ROOT_HOME"/*/pgdata) rm -rf "$(dirname "$pgdata")" ;;
+    esac
+    rm -f "$dir/pgdata"
+  fi
 }
 
 # Applies every backend/sql/NNN_name.sql not applied before, in name order, each in one

@@ -1,5 +1,6 @@
-# Helpers shared by scripts/test and scripts/run: the system services the tests use.
-# Source this file; each function is safe to call when the service already runs.
+# The system services the tests use (scripts/lib/test-services starts them for
+# scripts/test). Source this file; each function is safe to call when the service
+# already runs.
 
 # The print system, with a queue "GreetwellPDF" that writes each job as a PDF file.
 # cups-pdf normally writes into the job owner's ~/PDF (root's home when the tests run as
@@ -20,6 +21,7 @@ gw_start_cups() {
     for _ in $(seq 1 50); do lpstat -r 2>/dev/null | grep -q 'is running' && break; sleep 0.1; done
   fi
   if ! lpstat -v GreetwellPDF 2>/dev/null | grep -q 'cups-pdf:/greetwell$'; then
+    # Only -p (never -d): the host's default printer stays what it was.
     $sudo lpadmin -p GreetwellPDF -E -v cups-pdf:/greetwell -m lsb/usr/cups-pdf/CUPS-PDF_noopt.ppd \
       -D "Greetwell test PDF queue" 2>/dev/null \
       || echo "could not add the PDF queue; printing tests will skip" >&2

@@ -6,6 +6,10 @@
 
 #include <QApplication>
 
+#ifdef GREETWELL_TEST_HOOKS
+#include "TestDriver.h"
+#endif
+
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Greetwell"));
@@ -19,7 +23,14 @@ int main(int argc, char *argv[]) {
     instance.listen();
     quitOnSignals(app);
 
-    GreetwellApp greetwell;
+    std::optional<CloudClient::Config> servers;
+#ifdef GREETWELL_TEST_HOOKS
+    servers = TestHooks::serversFromEnvironment();
+    TestHooks::trustTestCertificates();
+    TestDriver driver;
+    driver.listen();
+#endif
+    GreetwellApp greetwell({}, nullptr, servers);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &greetwell,
                      &GreetwellApp::raiseMainWindow);
     greetwell.show();

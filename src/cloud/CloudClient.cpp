@@ -261,8 +261,10 @@ struct CloudClient::Private {
             co_await send(q->m_network, request, verb, toJson(fields), q->d->lifetime.token());
         if (!isSuccess(response.status)) {
             // The auth service refuses a dead refresh token with a 4xx whatever its body
-            // says; an auth code in it must not read as a wrong password.
-            if (isRefresh && response.status >= 400 && response.status <= 499)
+            // says; an auth code in it must not read as a wrong password. A 429 only
+            // says "not now": the session stays for the next try.
+            if (isRefresh && response.status >= 400 && response.status <= 499 &&
+                response.status != 429)
                 throw CloudError::signedOut();
             throw parseErrorBody(response.status, response.body);
         }
@@ -562,6 +564,14 @@ CloudError CloudClient::parseErrorBody(int status, const QByteArray &body) {
         return CloudError::emailNotConfirmed();
     if (code == u"user_already_exists" || code == u"email_exists")
         return CloudError::accountExists();
+    // Rate limits: the service's own words are terse and name no remedy.
+    if (status == 429)
+        return CloudError::server(
+            status, code == u"over_email_send_rate_limit"
+                        ? QStringLiteral("Too many emails were requested. Please wait a few "
+                                         "minutes and try again.")
+                        : QStringLiteral("Too many attempts. Please wait a few minutes and try "
+                                         "again."));
     return CloudError::server(status, message);
 }
 

@@ -1,5 +1,5 @@
-// The auth API as the desk and the website use it: sign-up and sign-in errors, refresh
-// rotation, sign-out, and password reset by mail.
+// The auth API as the desk and the website use it: sign-up and sign-in errors, sign-out,
+// and password reset by mail (refresh rotation is in SessionRulesTest).
 
 #include "BackendTestKit.h"
 #include "support/TestMain.h"
@@ -80,46 +80,6 @@ private slots:
             QCOMPARE(message, u"Invalid login credentials"_s);
         // Nothing a refusal did changed the account.
         QCOMPARE(kit::signIn(*info, taken.email, taken.password).status, 200);
-    }
-
-    void refreshRotatesAndRefusesReuse() {
-        GW_REQUIRE_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
-        const HttpReply first = refresh(*info, account.refreshToken);
-        QCOMPARE(first.status, 200);
-        const QString second = field(first, "refresh_token");
-        QVERIFY(!second.isEmpty() && second != account.refreshToken);
-        QCOMPARE(decodeClaims(field(first, "access_token")).value("session_id"),
-                 decodeClaims(account.accessToken).value("session_id"));
-
-        const HttpReply reused = refresh(*info, account.refreshToken);
-        QCOMPARE(reused.status, 400);
-        QCOMPARE(field(reused, "error_code"), u"refresh_token_already_used"_s);
-        // A replayed token means it leaked: the whole chain of that session ends.
-        QCOMPARE(refresh(*info, second).status, 400);
-    }
-
-    // Two desks waking at once with the same token: exactly one gets the new session.
-    void concurrentRefreshesSpendTheTokenOnce() {
-        GW_REQUIRE_BACKEND(info);
-        const TestAccount account = createTestAccount(*info);
-        QNetworkAccessManager manager;
-        QList<QNetworkReply *> replies;
-        QNetworkRequest request(info->authUrl(u"token?grant_type=refresh_token"_s));
-        request.setRawHeader("apikey", info->apikey.toUtf8());
-        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
-        for (int i = 0; i < 6; ++i)
-            replies.append(
-                manager.post(request, compact({{u"refresh_token"_s, account.refreshToken}})));
-        int succeeded = 0;
-        for (QNetworkReply *reply : replies) {
-            QVERIFY(QTest::qWaitFor([reply] { return reply->isFinished(); }, 30000));
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            QVERIFY2(status == 200 || status == 400, qPrintable(QString::number(status)));
-            succeeded += status == 200;
-            reply->deleteLater();
-        }
-        QCOMPARE(succeeded, 1);
     }
 
     void logoutEndsOnlyThatSession() {

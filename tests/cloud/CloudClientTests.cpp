@@ -86,6 +86,16 @@ private slots:
         row("refresh fails 500", "refresh", 500, R"({"msg":"Internal error"})",
             E::server(500, "Internal error"));
         row("refresh without network", "refresh", 0, "", network);
+        row("too many sign-ins", "signIn", 429,
+            R"({"code":429,"error_code":"over_request_rate_limit","msg":"Request rate limit reached"})",
+            E::server(429, "Too many attempts. Please wait a few minutes and try again."));
+        row("too many reset mails", "reset", 429,
+            R"({"code":429,"error_code":"over_email_send_rate_limit","msg":"Email rate limit exceeded"})",
+            E::server(429, "Too many emails were requested. Please wait a few minutes and try "
+                           "again."));
+        row("refresh over the rate limit", "refresh", 429,
+            R"({"error_code":"over_request_rate_limit"})",
+            E::server(429, "Too many attempts. Please wait a few minutes and try again."));
         row("401 from the website", "website", 401, "{}", signedOut);
         row("website error", "website", 422, R"({"error":"Invite email is invalid"})",
             E::server(422, "Invite email is invalid"));

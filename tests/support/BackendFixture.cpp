@@ -14,6 +14,10 @@ std::optional<BackendInfo> BackendInfo::load() {
     const QString path = qEnvironmentVariable("GREETWELL_TEST_BACKEND_INFO");
     if (path.isEmpty())
         return std::nullopt;
+    return load(path);
+}
+
+std::optional<BackendInfo> BackendInfo::load(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -37,6 +37,8 @@ struct BackendInfo {
     // Reads the file named by GREETWELL_TEST_BACKEND_INFO; nullopt when it is unset or
     // unreadable (the test then runs outside the fixture and should skip).
     static std::optional<BackendInfo> load();
+    // The same from a fixture's info.json at `path`.
+    static std::optional<BackendInfo> load(const QString &path);
 
     QUrl authUrl(const QString &path) const; // url + "/auth/v1/" + path
     QUrl restUrl(const QString &path) const; // url + "/rest/v1/" + path

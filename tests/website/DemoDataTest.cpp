@@ -23,9 +23,12 @@ struct DemoServer {
         QString dsn = info.database;
         dsn.replace("user=postgres", "user=authenticator");
         process.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("GREETWELL_JWT_SECRET", info.jwtSecret);
+        process.setProcessEnvironment(environment);
         process.start(GW_BINARY_DIR "/backend/greetwell-backend",
-                      {"--port", "0", "--database", dsn, "--jwt-secret", info.jwtSecret, "--apikey",
-                       info.apikey, "--outbox", outbox, "--demo"});
+                      {"--port", "0", "--database", dsn, "--apikey", info.apikey, "--outbox",
+                       outbox, "--demo"});
         QDeadlineTimer deadline(60000);
         while (!output.contains("greetwell-backend ready on") && !deadline.hasExpired() &&
                process.state() != QProcess::NotRunning) {
