@@ -38,6 +38,9 @@ WriteOutcome buildAndWrite(const QList<VisitorRow> &rows, LogFormat format, cons
                                  : exportCSV(rows);
     if (cancelled)
         return {true, {}};
+    // The report writer gives nothing when it cannot make a PDF; an empty file is no export.
+    if (bytes.isEmpty())
+        return {false, QStringLiteral("The PDF could not be created.")};
     QSaveFile file(path);
     // Written beside the target and renamed over it: a failure leaves the old file whole.
     file.setDirectWriteFallback(false);
