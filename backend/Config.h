@@ -23,8 +23,8 @@ struct Config {
     int threads = 16; // request handlers
     int dbConnections = 4;
     int maxConnections = 1000;
-    int idleTimeout = 5;   // seconds
-    int headerTimeout = 10; // seconds
+    int idleTimeout = 5;               // seconds
+    int headerTimeout = 10;            // seconds
     int64_t refreshReuseInterval = 10; // seconds a spent refresh token still answers
     RateLimits rateLimits;
 

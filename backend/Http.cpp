@@ -84,7 +84,8 @@ void Routes::serve(Request &req, Response &res) const {
             const std::string &method = req.method == "HEAD" ? std::string("GET") : req.method;
             const Route *found = nullptr;
             for (const Route &route : m_routes)
-                if (route.method == method && std::regex_match(req.path, req.matches, route.pattern)) {
+                if (route.method == method &&
+                    std::regex_match(req.path, req.matches, route.pattern)) {
                     found = &route;
                     break;
                 }
@@ -124,8 +125,8 @@ void sendJson(Response &res, int status, const nlohmann::ordered_json &body) {
     sendJson(res, status, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
-void sendRestError(Response &res, int status, const std::string &code,
-                   const std::string &message, const std::optional<std::string> &details,
+void sendRestError(Response &res, int status, const std::string &code, const std::string &message,
+                   const std::optional<std::string> &details,
                    const std::optional<std::string> &hint) {
     nlohmann::ordered_json body;
     body["code"] = code;
@@ -135,8 +136,8 @@ void sendRestError(Response &res, int status, const std::string &code,
     sendJson(res, status, body);
 }
 
-void sendAuthError(const Request &req, Response &res, int status,
-                   const std::string &errorCode, const std::string &message) {
+void sendAuthError(const Request &req, Response &res, int status, const std::string &errorCode,
+                   const std::string &message) {
     nlohmann::ordered_json body;
     const std::string version = req.get_header_value("X-Supabase-Api-Version");
     // Dated versions compare as text; every version from 2024-01-01 on uses the new form.

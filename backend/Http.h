@@ -93,15 +93,15 @@ void sendJson(Response &res, int status, const std::string &body);
 void sendJson(Response &res, int status, const nlohmann::ordered_json &body);
 
 // The REST API's error body: {"code","details","hint","message"}.
-void sendRestError(Response &res, int status, const std::string &code,
-                   const std::string &message, const std::optional<std::string> &details = {},
+void sendRestError(Response &res, int status, const std::string &code, const std::string &message,
+                   const std::optional<std::string> &details = {},
                    const std::optional<std::string> &hint = {});
 
 // The auth API's error body. With the request header X-Supabase-Api-Version of
 // 2024-01-01 or later it is {"code":"<error_code>","message":...}; without it the older
 // {"code":<status>,"error_code":...,"msg":...}.
-void sendAuthError(const Request &req, Response &res, int status,
-                   const std::string &errorCode, const std::string &message);
+void sendAuthError(const Request &req, Response &res, int status, const std::string &errorCode,
+                   const std::string &message);
 
 // The website API's error body: {"error": message}.
 void sendWebError(Response &res, int status, const std::string &message);

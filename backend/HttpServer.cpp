@@ -17,8 +17,8 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http/read.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 
 #include <array>
@@ -57,10 +57,11 @@ template <class Work> auto runOn(asio::thread_pool &pool, Work &work) {
     return asio::async_initiate<const asio::use_awaitable_t<> &, void()>(
         [&pool, &work](auto handler) {
             auto guard = asio::make_work_guard(asio::get_associated_executor(handler));
-            asio::post(pool, [&work, handler = std::move(handler), guard = std::move(guard)]() mutable {
-                work();
-                asio::post(guard.get_executor(), std::move(handler));
-            });
+            asio::post(pool,
+                       [&work, handler = std::move(handler), guard = std::move(guard)]() mutable {
+                           work();
+                           asio::post(guard.get_executor(), std::move(handler));
+                       });
         },
         use_awaitable);
 }
@@ -157,8 +158,8 @@ bool hasLineBreak(const std::string &text) {
 }
 
 std::string serializeHead(const Response &res, bool keepAlive, const Limits &limits) {
-    std::string head = "HTTP/1.1 " + std::to_string(res.status) + " " + reasonPhrase(res.status) +
-                       "\r\n";
+    std::string head =
+        "HTTP/1.1 " + std::to_string(res.status) + " " + reasonPhrase(res.status) + "\r\n";
     bool typed = false;
     for (const auto &[name, value] : res.headers) {
         // A value built from request data must not add header lines of its own.
@@ -220,8 +221,8 @@ struct Server::Impl {
     awaitable<void> drainAndStop();
 };
 
-Server::Server(const Routes &routes, Limits limits, size_t handlerThreads,
-               size_t statementThreads, size_t loopThreads)
+Server::Server(const Routes &routes, Limits limits, size_t handlerThreads, size_t statementThreads,
+               size_t loopThreads)
     : d(std::make_unique<Impl>(routes, limits, handlerThreads, statementThreads, loopThreads)) {}
 
 Server::~Server() {
@@ -248,10 +249,10 @@ int Server::bind(const std::string &host, int port) {
         d->acceptor.listen(1024, ec);
     if (ec) {
         d->acceptor.close();
-        throw std::runtime_error(
-            port == 0 ? "could not bind a port on " + host
-                      : "could not listen on " + host + ":" + std::to_string(port) +
-                            " (is another server using it?)");
+        throw std::runtime_error(port == 0
+                                     ? "could not bind a port on " + host
+                                     : "could not listen on " + host + ":" + std::to_string(port) +
+                                           " (is another server using it?)");
     }
     return d->acceptor.local_endpoint().port();
 }
@@ -318,7 +319,7 @@ awaitable<void> Server::Impl::refuseBusy(tcp::socket socket) {
 }
 
 awaitable<Server::Impl::Head> Server::Impl::readHead(beast::tcp_stream &stream,
-                                                      beast::flat_buffer &buffer) {
+                                                     beast::flat_buffer &buffer) {
     Head head;
     size_t scanned = 0;   // bytes already looked at
     size_t lineStart = 0; // start of the line being read

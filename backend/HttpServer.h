@@ -12,9 +12,9 @@ namespace http {
 // What one client may ask of the server. A request over a limit is answered with the
 // matching status and the connection closed; nothing past the limit is buffered.
 struct Limits {
-    size_t maxBody = 1024 * 1024;       // decoded body bytes (413)
-    size_t maxHeaderLine = 8 * 1024;    // request line (414) or one header line (431)
-    size_t maxHeaderBytes = 64 * 1024;  // the whole head (431)
+    size_t maxBody = 1024 * 1024;           // decoded body bytes (413)
+    size_t maxHeaderLine = 8 * 1024;        // request line (414) or one header line (431)
+    size_t maxHeaderBytes = 64 * 1024;      // the whole head (431)
     std::chrono::seconds headerTimeout{10}; // from connecting or from a request's first byte
     std::chrono::seconds idleTimeout{5};    // between requests on a kept-alive connection
     std::chrono::seconds bodyTimeout{30};   // from the end of the head to the end of the body
