@@ -334,11 +334,5 @@ QCoro::Task<> EmployeesView::runRemove(QString name) {
 }
 
 void EmployeesView::setProblem(std::optional<QString> text) {
-    m_problem = std::move(text);
-    if (!m_problem) {
-        if (m_alert)
-            m_alert->close();
-        return;
-    }
-    showProblemAlert(m_alert, this, *m_problem, [this] { m_problem.reset(); });
+    setProblemAlert(m_alert, this, m_problem, std::move(text));
 }

@@ -88,3 +88,15 @@ void showProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, const QStri
     }
     alert->open();
 }
+
+void setProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, std::optional<QString> &problem,
+                     std::optional<QString> text) {
+    problem = std::move(text);
+    if (!problem) {
+        if (alert)
+            alert->close();
+        return;
+    }
+    // `problem` belongs to `parent`, which outlives its alert.
+    showProblemAlert(alert, parent, *problem, [&problem] { problem.reset(); });
+}

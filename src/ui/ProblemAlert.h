@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QAbstractButton;
 class QWidget;
@@ -35,3 +36,7 @@ QMessageBox *askToConfirm(QWidget *parent, const QString &name, const QString &t
 // replaced while it is open. `dismissed` runs when the user closes it.
 void showProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, const QString &text,
                       std::function<void()> dismissed);
+// A screen's failure text and its alert kept together: `problem` becomes `text`, the alert
+// shows it (or closes when there is none), and closing the alert clears `problem`.
+void setProblemAlert(QPointer<QMessageBox> &alert, QWidget *parent, std::optional<QString> &problem,
+                     std::optional<QString> text);

@@ -257,13 +257,7 @@ void TodayView::updateActions() {
 }
 
 void TodayView::setActionError(std::optional<QString> text) {
-    m_actionError = std::move(text);
-    if (!m_actionError) {
-        if (m_alert)
-            m_alert->close();
-        return;
-    }
-    showProblemAlert(m_alert, this, *m_actionError, [this] { m_actionError.reset(); });
+    setProblemAlert(m_alert, this, m_actionError, std::move(text));
 }
 
 void TodayView::printBadge(const VisitorRow &row) {
