@@ -1,7 +1,7 @@
 // The auth API as the desk and the website use it: sign-up and sign-in errors, sign-out,
 // and password reset by mail (refresh rotation is in SessionRulesTest).
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // Bad input of every kind gets a 4xx with a JSON error body: never a 5xx, never a crash,
 // and nothing is written.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 using namespace kit;

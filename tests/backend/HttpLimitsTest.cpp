@@ -2,7 +2,7 @@
 // pipelining, and the connection limits, checked with raw sockets so nothing in between
 // tidies up the requests.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // per client address and per e-mail address, the database restarting under the running
 // server, and where the token-signing secret and the mails are kept.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The REST API as the desk uses it: inserts, reads with counts and ranges, filters and
 // search, sign-out updates and settings upserts.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 using namespace kit;

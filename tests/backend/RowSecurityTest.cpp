@@ -1,7 +1,7 @@
 // Two accounts side by side: neither may read, change, delete or create the other's rows
 // through any endpoint, filter or body, and deleting one account leaves the other whole.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 using namespace kit;

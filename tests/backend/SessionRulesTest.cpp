@@ -2,7 +2,7 @@
 // API at once, a refresh token reused moments later gets the session it was spent for,
 // and one replayed later ends its session.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 #include <QNetworkReply>

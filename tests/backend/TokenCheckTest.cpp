@@ -1,22 +1,11 @@
 // Access tokens and API keys: what the REST and auth APIs accept and how they refuse.
 
-#include "BackendTestKit.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 
 using namespace kit;
 
 namespace {
-
-// A JWT with the given header and claims, signed with HS256 under `secret` (or with the
-// signature part given verbatim when `signature` is set).
-QString makeToken(const QJsonObject &header, const QJsonObject &claims, const QByteArray &secret,
-                  const std::optional<QByteArray> &signature = std::nullopt) {
-    const QByteArray input = base64Url(compact(header)) + "." + base64Url(compact(claims));
-    return QString::fromLatin1(input + "." +
-                               (signature ? *signature
-                                          : base64Url(QMessageAuthenticationCode::hash(
-                                                input, secret, QCryptographicHash::Sha256))));
-}
 
 QJsonObject alg(const char *name) {
     return {{u"alg"_s, QLatin1String(name)}, {u"typ"_s, "JWT"}};
@@ -59,11 +48,11 @@ private slots:
         const QByteArray secret = info->jwtSecret.toUtf8();
         QTest::newRow("no header") << u"-"_s << u"PGRST302"_s;
 
-        QTest::newRow("alg none") << makeToken(alg("none"), claims(), secret, QByteArray())
+        QTest::newRow("alg none") << signToken(alg("none"), claims(), secret, QByteArray())
                                   << "PGRST301";
 
         QTest::newRow("wrong key")
-            << makeToken(alg("HS256"), claims(), "not-the-secret-at-all!!") << "PGRST301";
+            << signToken(alg("HS256"), claims(), "not-the-secret-at-all!!") << "PGRST301";
         // The owner's real token with the other account's id pasted into its payload.
         QJsonObject swapped = decodeClaims(owner.accessToken);
         swapped.insert(u"sub"_s, uuidText(other.userId));
@@ -72,15 +61,15 @@ private slots:
                    QString::fromLatin1(base64Url(compact(swapped))) + QLatin1Char('.') +
                    owner.accessToken.section(QLatin1Char('.'), 2, 2)
             << "PGRST301";
-        QTest::newRow("expired") << makeToken(alg("HS256"), claims({}, -5), secret) << "PGRST303";
+        QTest::newRow("expired") << signToken(alg("HS256"), claims({}, -5), secret) << "PGRST303";
         QTest::newRow("superuser role")
-            << makeToken(alg("HS256"), claims({{u"role"_s, "postgres"}}), secret) << "PGRST303";
+            << signToken(alg("HS256"), claims({{u"role"_s, "postgres"}}), secret) << "PGRST303";
         QTest::newRow("no audience")
-            << makeToken(alg("HS256"), claims({{u"aud"_s, QJsonValue()}}), secret) << "PGRST303";
+            << signToken(alg("HS256"), claims({{u"aud"_s, QJsonValue()}}), secret) << "PGRST303";
         QTest::newRow("no expiry")
-            << makeToken(alg("HS256"), claims({{u"exp"_s, QJsonValue()}}), secret) << "PGRST303";
+            << signToken(alg("HS256"), claims({{u"exp"_s, QJsonValue()}}), secret) << "PGRST303";
         QTest::newRow("subject not a uuid")
-            << makeToken(alg("HS256"), claims({{u"sub"_s, "' or 1=1 --"}}), secret) << "PGRST303";
+            << signToken(alg("HS256"), claims({{u"sub"_s, "' or 1=1 --"}}), secret) << "PGRST303";
     }
     void refusedTokens() {
         GW_REQUIRE_BACKEND(info);
@@ -113,7 +102,7 @@ private slots:
     void aCorrectlySignedTokenIsAccepted() {
         GW_REQUIRE_BACKEND(info);
         const HttpReply reply =
-            rest(*info, makeToken(alg("HS256"), claims(), info->jwtSecret.toUtf8()), "GET",
+            rest(*info, signToken(alg("HS256"), claims(), info->jwtSecret.toUtf8()), "GET",
                  u"visitors?select=id"_s);
         QCOMPARE(reply.status, 200);
         QCOMPARE(reply.json().array().size(), 3);

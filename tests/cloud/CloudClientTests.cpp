@@ -117,7 +117,7 @@ private slots:
                                              QByteArray("Bearer error=\"invalid_token\"")));
         f.server.setHandler([failing](const Request &) { return failing; });
 
-        const auto error = outcomeOf(perform(f.client.get(), operation)).error;
+        const auto error = runTask(perform(f.client.get(), operation)).errorAs<CloudError>();
         QVERIFY(error && error->kind() == expected.kind() && !error->description().isEmpty());
         if (expected.kind() != CloudError::Kind::network) // whose text comes from Qt
             QCOMPARE(*error, expected);
@@ -138,14 +138,14 @@ private slots:
         QCOMPARE(f.store->saves, 1);
         QByteArray answer = R"({"id":"6f1c2b3a-4d5e-4f60-8a7b-9c0d1e2f3a4b"})";
         f.server.setHandler([&](const Request &) { return Reply::json(200, answer); });
-        QCOMPARE(outcomeOf(f.client->createAccount("A", "a@b.org", "pw")).value, false);
+        QCOMPARE(runTask(f.client->createAccount("A", "a@b.org", "pw")).value, false);
         answer = R"({"access_token":"a","expires_in":3600,"user":{"id":"x"}})";
-        QCOMPARE(outcomeOf(f.client->signIn("a@b.org", "pw")).otherError, "refresh_token: Missing");
+        QCOMPARE(runTask(f.client->signIn("a@b.org", "pw")).errorText(), "refresh_token: Missing");
         QCOMPARE(f.store->saves, 1);
         QCOMPARE(changed.count(), 0);
         QCOMPARE(f.server.requests.size(), 2); // no sign-out request
         answer = tokenBody("new", "refresh-new");
-        QCOMPARE(outcomeOf(f.client->createAccount("A", "a@b.org", "pw")).value, true);
+        QCOMPARE(runTask(f.client->createAccount("A", "a@b.org", "pw")).value, true);
         QCOMPARE(f.store->stored, f.client->session());
         QCOMPARE(tokenOf(f.client->session()), "new");
     }
@@ -193,7 +193,7 @@ private slots:
             ++changes;
             storedFirst = storedFirst && f.store->stored == f.client->session();
         });
-        QVERIFY(outcomeOf(perform(f.client.get(), kind)).succeeded());
+        QVERIFY(runTask(perform(f.client.get(), kind)).ok());
         QVERIFY(QTest::qWaitFor([&] { return f.server.requests.size() == 1; }));
 
         const Request sent = f.server.requests[0];
@@ -218,8 +218,9 @@ private slots:
         f.server.setHandler([](const Request &) { return Reply{.never = true}; });
         QNetworkRequest request(f.client->restURL("visitors"));
         request.setTransferTimeout(300);
-        const auto outcome = outcomeOf(f.client->sendAuthorized(request));
-        QCOMPARE(outcome.error, std::optional(CloudError::network("The request timed out.")));
+        const auto outcome = runTask(f.client->sendAuthorized(request));
+        QCOMPARE(outcome.errorAs<CloudError>(),
+                 std::optional(CloudError::network("The request timed out.")));
         QVERIFY(f.client->isSignedIn());
     }
 
@@ -241,15 +242,15 @@ private slots:
         QSignalSpy refreshChanged(f.client.get(), &CloudClient::refreshTaskChanged);
 
         CancellationSource source;
-        auto quitter = capture(perform(f.client.get(), "rest", source.token()));
-        auto first = capture(perform(f.client.get(), "rest"));
-        auto second = capture(perform(f.client.get(), "rest"));
+        auto quitter = startTask(perform(f.client.get(), "rest", source.token()));
+        auto first = startTask(perform(f.client.get(), "rest"));
+        auto second = startTask(perform(f.client.get(), "rest"));
         QCOMPARE(f.client->isRefreshing(), refreshes);
         // A caller that gives up does not take the shared refresh down with it.
         source.cancel();
-        QCOMPARE(QCoro::waitFor(quitter).otherError, "cancelled");
-        QVERIFY(QCoro::waitFor(first).succeeded());
-        QVERIFY(QCoro::waitFor(second).succeeded());
+        QCOMPARE(quitter.wait().errorText(), "cancelled");
+        QVERIFY(first.wait().ok());
+        QVERIFY(second.wait().ok());
 
         QCOMPARE(f.server.requestsTo("/auth/v1/token").size(), refreshes ? 1 : 0);
         const auto reads = f.server.requestsTo("/rest/v1/visitors");
@@ -286,27 +287,27 @@ private slots:
             return Reply::json(request.path() == "/rest/v1/visitors" ? 401 : 204, "");
         });
 
-        auto waiter = capture(f.client->validSession());
+        auto waiter = startTask(f.client->validSession());
         QVERIFY(QTest::qWaitFor([&] { return !f.server.requests.isEmpty(); }));
         if (interruption == "signOut") {
             f.client->signOut();
         } else if (interruption == "unauthorized") {
-            QCOMPARE(outcomeOf(sendWithToken(f.client.get(), "old")).error,
+            QCOMPARE(runTask(sendWithToken(f.client.get(), "old")).errorAs<CloudError>(),
                      std::optional(CloudError::signedOut()));
         } else if (interruption == "deleteAccount") {
             // An hour earlier the token looked fresh, so the deletion does not wait.
             f.client->setNow([] { return fixedNow().addSecs(-3600); });
-            QVERIFY(outcomeOf(f.client->deleteAccount()).succeeded());
+            QVERIFY(runTask(f.client->deleteAccount()).ok());
             f.client->setNow(fixedNow);
         } else {
-            QVERIFY(outcomeOf(f.client->signIn("other@example.com", "pw")).succeeded());
+            QVERIFY(runTask(f.client->signIn("other@example.com", "pw")).ok());
         }
         QVERIFY2(f.client->isRefreshing(), "the interruption came before the refresh ended");
         const int saves = f.store->saves;
-        auto next = capture(f.client->validSession());
+        auto next = startTask(f.client->validSession());
 
-        QCOMPARE(QCoro::waitFor(waiter).error, std::optional(CloudError::signedOut()));
-        const auto nextSession = QCoro::waitFor(next).value;
+        QCOMPARE(waiter.wait().errorAs<CloudError>(), std::optional(CloudError::signedOut()));
+        const auto nextSession = next.wait().value;
         QCOMPARE(tokenOf(nextSession), finalToken);
         QCOMPARE(f.client->session(), nextSession);
         QCOMPARE(f.store->stored, nextSession);
@@ -322,11 +323,11 @@ private slots:
                 return Reply::json(200, tokenBody("new-signin", "refresh-new"));
             return Reply{.status = 401, .delayMs = 300};
         });
-        auto stale = capture(sendWithToken(f.client.get(), "old"));
+        auto stale = startTask(sendWithToken(f.client.get(), "old"));
         f.client->signOut();
-        QVERIFY(outcomeOf(f.client->signIn("desk@example.com", "pw")).succeeded());
+        QVERIFY(runTask(f.client->signIn("desk@example.com", "pw")).ok());
 
-        QCOMPARE(QCoro::waitFor(stale).error, std::optional(CloudError::signedOut()));
+        QCOMPARE(stale.wait().errorAs<CloudError>(), std::optional(CloudError::signedOut()));
         QCOMPARE(tokenOf(f.client->session()), "new-signin");
         QCOMPARE(f.store->stored, f.client->session());
     }

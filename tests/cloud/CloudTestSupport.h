@@ -2,43 +2,11 @@
 
 #include "cloud/CloudClient.h"
 #include "support/FakeHttpServer.h"
+#include "support/Tasks.h"
 
 #include <QNetworkAccessManager>
-#include <qcoro/qcorotask.h>
 
 Q_DECLARE_METATYPE(CloudError)
-
-// How a task ended: its value (true for a void task), a CloudError, or another error's text
-// ("cancelled" for Cancelled).
-template <typename T> struct Outcome {
-    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
-    std::optional<CloudError> error;
-    QString otherError;
-    bool succeeded() const { return value.has_value(); }
-};
-
-// Runs the task to its end, catching what it throws (a QCoro::waitFor on a failing task
-// would never return).
-template <typename T> QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task) {
-    Outcome<T> outcome;
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            outcome.value = true;
-        } else {
-            outcome.value = co_await task;
-        }
-    } catch (const CloudError &error) {
-        outcome.error = error;
-    } catch (const std::exception &error) {
-        outcome.otherError = QString::fromStdString(error.what());
-    }
-    co_return outcome;
-}
-
-template <typename T> Outcome<T> outcomeOf(QCoro::Task<T> task) {
-    return QCoro::waitFor(capture(std::move(task)));
-}
 
 // Remembers every request handed to the network layer: the server cannot see the
 // transfer time-out.

@@ -150,7 +150,7 @@ private slots:
                 return reply;
             });
             // The refresh may win or lose the race; the session ends either way.
-            outcomeOf(client->validSession());
+            runTask(client->validSession());
             QVERIFY(!client->session());
             QVERIFY(desk.store->flush());
             QVERIFY2(!storedNow(), "the next launch would be signed in");
@@ -168,12 +168,12 @@ private slots:
             });
             QNetworkRequest stale(client->restURL("visitors"));
             stale.setRawHeader("Authorization", "Bearer access-old");
-            auto refused = capture(client->sendAuthorized(stale));
-            const auto refresh = outcomeOf(client->validSession());
-            QCoro::waitFor(refused);
+            auto refused = startTask(client->sendAuthorized(stale));
+            const auto refresh = runTask(client->validSession());
+            refused.wait();
             QVERIFY(desk.store->flush());
             QCOMPARE(storedNow(), client->session());
-            if (refresh.succeeded())
+            if (refresh.ok())
                 QCOMPARE(tokenOf(client->session()), QString("access-new"));
         }
     }

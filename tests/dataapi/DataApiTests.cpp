@@ -3,9 +3,10 @@
 
 #include "support/TestMain.h"
 
-#include "../records/TaskHelpers.h"
 #include "cloud/CloudClient.h"
 #include "support/BackendFixture.h"
+#include "support/Tasks.h"
+#include "support/desk/BackendSession.h"
 
 #include <QNetworkAccessManager>
 #include <QTest>
@@ -54,8 +55,7 @@ class DataApiTests : public QObject {
 private slots:
     void initTestCase() {
         const std::optional<BackendInfo> info = BackendInfo::load();
-        if (!info)
-            QSKIP("The local backend is not running (run through ctest, fixture \"backend\").");
+        GW_REQUIRE_BACKEND(info);
         backend = *info;
         inviteApi =
             sendRequest("POST", QUrl(backend.url.toString() + "/api/invites")).status != 404;
@@ -65,11 +65,8 @@ private slots:
     void init() {
         const TestAccount account = createTestAccount(backend);
         store = std::make_shared<MemorySessionStore>();
-        store->stored = CloudSession{account.accessToken, account.refreshToken,
-                                     QDateTime::currentDateTimeUtc().addSecs(1800), account.userId,
-                                     account.email};
-        client = std::make_unique<CloudClient>(
-            &network, store, CloudClient::Config{backend.url, backend.url, backend.apikey});
+        store->stored = sessionOf(account);
+        client = std::make_unique<CloudClient>(&network, store, configOf(backend));
     }
 
     void visitorLifecycle() {

@@ -261,39 +261,40 @@ void DeskRobot::waitUntil(const QString &what, const std::function<bool()> &unti
     }
 }
 
-Seen DeskRobot::waitFor(const Look &look, const QString &what,
-                        const std::function<bool(const Seen &)> &until, int timeoutMs) {
+namespace {
+// Polls what `look` finds until `done` holds; a failure adds `context` and what was seen
+// last.
+Seen pollFind(DeskRobot &robot, const Look &look, const QString &what,
+              const std::function<bool(const Seen &)> &done, int timeoutMs,
+              const std::string &context) {
     Seen seen;
     try {
-        waitUntil(
+        robot.waitUntil(
             what,
             [&] {
-                seen = find(look);
-                return seen.found && (!until || until(seen));
+                seen = robot.find(look);
+                return done(seen);
             },
             timeoutMs);
     } catch (const StepFailed &failure) {
-        throw StepFailed(std::string(failure.what()) + " (looked for " +
-                         look.describe().toStdString() + ", last saw " +
+        throw StepFailed(std::string(failure.what()) + " (" + context +
                          seen.describe().toStdString() + ")");
     }
     return seen;
 }
+} // namespace
+
+Seen DeskRobot::waitFor(const Look &look, const QString &what,
+                        const std::function<bool(const Seen &)> &until, int timeoutMs) {
+    return pollFind(
+        *this, look, what, [&](const Seen &seen) { return seen.found && (!until || until(seen)); },
+        timeoutMs, "looked for " + look.describe().toStdString() + ", last saw ");
+}
 
 void DeskRobot::waitGone(const Look &look, const QString &what, int timeoutMs) {
-    Seen seen;
-    try {
-        waitUntil(
-            what,
-            [&] {
-                seen = find(look);
-                return !seen.found;
-            },
-            timeoutMs);
-    } catch (const StepFailed &failure) {
-        throw StepFailed(std::string(failure.what()) +
-                         " (still shown: " + seen.describe().toStdString() + ")");
-    }
+    pollFind(
+        *this, look, what, [](const Seen &seen) { return !seen.found; }, timeoutMs,
+        "still shown: ");
 }
 
 void DeskRobot::xdotool(const QStringList &arguments) {

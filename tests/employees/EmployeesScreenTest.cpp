@@ -1,18 +1,14 @@
 // The Employees screen and its sheet as a person at the desk uses them, against the real
 // local backend: what is saved is read back from the database.
 
-#include "../records/TaskHelpers.h"
-#include "../ui/DeskHarness.h" // typeInto, click
 #include "support/BackendFixture.h"
+#include "support/Tasks.h"
 #include "support/TestMain.h"
+#include "support/desk/BackendDesk.h"
+#include "support/desk/Gestures.h"
 
-#include "model/AppModel.h"
-#include "ui/ContentView.h"
-#include "ui/DeskView.h"
 #include "ui/EmployeeSheet.h"
 #include "ui/EmployeesView.h"
-#include "ui/GreetwellApp.h"
-#include "ui/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,8 +21,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -46,18 +40,9 @@ QString sqlText(const QString &text) {
            QStringLiteral("'");
 }
 
-// A fresh account on the local backend and the whole desk application signed in to it,
-// with its preferences in a throwaway file and its session in memory.
-struct EmployeesDesk {
-    BackendInfo info;
-    TestAccount account;
-    QTemporaryDir dir;
-    QSettings preferences{dir.filePath("preferences.ini"), QSettings::IniFormat};
-    std::shared_ptr<MemorySessionStore> store = std::make_shared<MemorySessionStore>();
-    std::unique_ptr<GreetwellApp> app;
-
-    explicit EmployeesDesk(BackendInfo backend)
-        : info(std::move(backend)), account(createTestAccount(info)) {}
+// The desk on a fresh account whose employees the test seeds and reads back.
+struct EmployeesDesk : BackendDesk {
+    using BackendDesk::BackendDesk;
 
     QString owner() const { return sqlText(account.userId.toString(QUuid::WithoutBraces)); }
 
@@ -106,18 +91,11 @@ struct EmployeesDesk {
 
     // Starts the desk signed in and waits until it holds the saved list.
     void launch() {
-        store->stored = CloudSession{account.accessToken, account.refreshToken,
-                                     QDateTime::currentDateTimeUtc().addSecs(1800), account.userId,
-                                     account.email};
-        app = std::make_unique<GreetwellApp>(store, &preferences,
-                                             CloudClient::Config{info.url, info.url, info.apikey});
-        app->show();
+        start();
         QVERIFY(desk());
         // The first refresh follows the load of the form and the alert settings.
         QVERIFY(QTest::qWaitFor([this] { return model()->lastRefresh().has_value(); }));
     }
-    DeskView *desk() const { return app->mainWindow()->contentView()->deskView(); }
-    AppModel *model() const { return app->model(); }
 
     // Chooses Employees in the sidebar.
     EmployeesView *openEmployees() {
@@ -201,8 +179,7 @@ class EmployeesScreenTest : public QObject {
 private slots:
     void initTestCase() {
         backend = BackendInfo::load();
-        if (!backend)
-            QSKIP("The local backend is not running (run through ctest, fixture \"backend\").");
+        GW_REQUIRE_BACKEND(backend);
     }
 
     void addRenameAndRemove() {

@@ -3,26 +3,16 @@
 // The whole desk against the local backend and its website API, signed in to a fresh
 // account whose sign-in form the test chooses, showing the Invites section.
 
-#include "cloud/CloudClient.h"
-#include "model/AppModel.h"
-#include "support/BackendFixture.h"
-#include "ui/ContentView.h"
-#include "ui/DeskView.h"
-#include "ui/GreetwellApp.h"
+#include "support/BackendKit.h"
+#include "support/desk/BackendDesk.h"
+#include "support/desk/Gestures.h"
 #include "ui/InvitesView.h"
-#include "ui/MainWindow.h"
 #include "ui/NewInviteSheet.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QInputMethodEvent>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMenu>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 
 struct FormField {
     int slot;
@@ -42,48 +32,25 @@ inline QJsonArray formJson(const QList<FormField> &fields) {
     return array;
 }
 
-struct InviteDesk {
-    BackendInfo info;
-    TestAccount account;
-    QTemporaryDir dir;
-    QSettings preferences{dir.filePath("preferences.ini"), QSettings::IniFormat};
-    std::shared_ptr<MemorySessionStore> store = std::make_shared<MemorySessionStore>();
-    std::unique_ptr<GreetwellApp> app;
-
-    InviteDesk(const BackendInfo &backend, const QList<FormField> &form)
-        : info(backend), account(createTestAccount(backend)) {
+struct InviteDesk : BackendDesk {
+    InviteDesk(const BackendInfo &backend, const QList<FormField> &form) : BackendDesk(backend) {
         saveForm(form);
         preferences.setValue("PrintLabel", false);
-        store->stored = CloudSession{account.accessToken, account.refreshToken,
-                                     QDateTime::currentDateTimeUtc().addSecs(1800),
-                                     account.userId, account.email};
     }
 
     void saveForm(const QList<FormField> &form) {
-        const QJsonObject row{{"owner_id", account.userId.toString(QUuid::WithoutBraces)},
-                              {"fields", formJson(form)},
-                              {"employees", QJsonArray{}}};
-        const HttpReply reply =
-            rest(info, account.accessToken, "POST", "kiosk_settings?on_conflict=owner_id",
-                 QJsonDocument(row).toJson(QJsonDocument::Compact),
-                 "resolution=merge-duplicates,return=minimal");
+        const HttpReply reply = kit::saveKioskSettings(info, account, formJson(form));
         if (reply.status != 201 && reply.status != 200)
             throw BackendFixtureError("saving the form failed: " + reply.body.toStdString());
     }
 
     // Starts the desk, waits for the form, pins the clock and opens Invites.
-    void launch(std::optional<Clock> clock = {}) {
-        app = std::make_unique<GreetwellApp>(store, &preferences,
-                                             CloudClient::Config{info.url, info.url, info.apikey});
-        if (clock)
-            app->model()->setClock(*clock);
-        app->show();
+    void launch(const std::optional<Clock> &clock = {}) {
+        start(clock);
         (void)QTest::qWaitFor([this] { return model()->hasSavedForm(); });
         desk()->setSection(DeskSection::invites);
     }
 
-    AppModel *model() const { return app->model(); }
-    DeskView *desk() const { return app->mainWindow()->contentView()->deskView(); }
     InvitesView *view() const { return qobject_cast<InvitesView *>(desk()->currentSectionView()); }
     NewInviteSheet *sheet() const { return desk()->findChild<NewInviteSheet *>("newInviteSheet"); }
 
@@ -129,18 +96,4 @@ inline bool triggerMenuItem(InviteRow *row, const QString &text) {
         }
     }
     return false;
-}
-
-// Text arriving as typed input (so the field reports an edit), emoji included.
-inline void enterText(QWidget *edit, const QString &text) {
-    edit->setFocus();
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(edit, &event);
-}
-
-inline void click(QAbstractButton *button) {
-    QVERIFY(button);
-    QVERIFY2(button->isEnabled(), qPrintable(button->objectName() + " is disabled"));
-    QTest::mouseClick(button, Qt::LeftButton);
 }

@@ -3,8 +3,8 @@
 
 #include "InviteDesk.h"
 
-#include "../website/WebsiteTestKit.h"
 #include "badge/BadgePrinter.h"
+#include "support/BackendKit.h"
 #include "support/TestMain.h"
 #include "ui/AnswerField.h"
 #include "ui/InviteCodeSheet.h"
@@ -73,7 +73,7 @@ class InvitesScreenTest : public QObject {
     std::optional<BackendInfo> info = BackendInfo::load();
 
 private slots:
-    void init() { GW_WEBSITE_NEEDS_BACKEND(info); }
+    void init() { GW_REQUIRE_BACKEND(info); }
 
     // The invite address from the separate field (a lower-case "email" label is just a
     // question) and then from the form's own "Email" field; both are listed as waiting.
@@ -165,7 +165,7 @@ private slots:
         QVERIFY(triggerMenuItem(d.row("Ada"), "Resend Email"));
         QTRY_VERIFY(d.view()->notice());
         QCOMPARE(*d.view()->notice(), "Sent again to " + ada + ".");
-        QCOMPARE(web::mailsTo(*info, ada).size(), 2);
+        QCOMPARE(kit::mailsTo(*info, ada).size(), 2);
         QMessageBox *notice = shownBox(d.desk(), "invitesNotice");
         QVERIFY(notice);
         QCOMPARE(notice->windowTitle(), QStringLiteral("Invites"));

@@ -66,9 +66,9 @@ private slots:
              field(1, "Email"), field(2, "Host", false, true)},
             {"Zoë Brandt", " Bob ", "Ann"},
             {}}.toJson();
-        waitTask(desk.model->loadSettings());
+        runTask(desk.model->loadSettings()).get();
 
-        QCOMPARE(waitTask(desk.model->signIn(draft, std::nullopt)), BadgePrintResult::skipped);
+        QCOMPARE(runTask(desk.model->signIn(draft, std::nullopt)).get(), BadgePrintResult::skipped);
         const QJsonObject body = desk.lastBody("POST visitors");
         QCOMPARE(body.value("visitor_name").toString(), QStringLiteral("Vera Visitor"));
         QCOMPARE(body.value("host_name"), host);
@@ -97,7 +97,7 @@ private slots:
         invite.visitorName = "Ivy Invited";
         invite.answers = {{1, "Email", "ivy@x.io"}};
 
-        waitTask(desk.model->signIn(AppModel::draftFromInvite(invite), invite));
+        runTask(desk.model->signIn(AppModel::draftFromInvite(invite), invite)).get();
         QCOMPARE(desk.lastBody("POST visitors").value("visitor_name").toString(),
                  QStringLiteral("Ivy Invited"));
         const auto marks = desk.requests("PATCH invites");
@@ -115,7 +115,7 @@ private slots:
         Invite invite;
         invite.id = QUuid::createUuid();
         QVERIFY_THROWS_EXCEPTION(CloudError,
-                                 waitTask(desk.model->signIn(draft({{0, "V"}}), invite)));
+                                 runTask(desk.model->signIn(draft({{0, "V"}}), invite)).get());
         QCOMPARE(desk.count("PATCH invites"), 0);
         QCOMPARE(desk.model->visitorRevision(), 0);
     }
@@ -125,9 +125,9 @@ private slots:
         desk.addVisitor("Ann");
         desk.failingSignOuts.insert(FakeDesk::idOf(desk.addVisitor("Bob").id));
         desk.addVisitor("Cat");
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
 
-        QCOMPARE(waitTask(desk.model->signOutEveryone()), 1);
+        QCOMPARE(runTask(desk.model->signOutEveryone()).get(), 1);
         QCOMPARE(desk.count("PATCH visitors"), 3); // the failure did not stop the others
         QCOMPARE(desk.lastBody("PATCH visitors"),
                  (QJsonObject{{"signed_out_at", "2026-03-04T10:00:00Z"}}));
@@ -184,9 +184,9 @@ private slots:
         desk.kioskRow =
             KioskSettings{KioskSettings::defaults().fields, edit.employees, {}}.toJson();
         desk.notifyRow = NotificationSettings{{}, true, false, edit.webhooks}.toJson();
-        waitTask(desk.model->loadSettings());
+        runTask(desk.model->loadSettings()).get();
 
-        waitTask(desk.model->saveEmployee(edit.oldName, edit.newName, edit.webhook));
+        runTask(desk.model->saveEmployee(edit.oldName, edit.newName, edit.webhook)).get();
         QCOMPARE(KioskSettings::fromJson(*desk.kioskRow).employees, edit.expectedEmployees);
         QCOMPARE(NotificationSettings::fromJson(*desk.notifyRow).employeeWebhooks,
                  edit.expectedWebhooks);
@@ -197,8 +197,9 @@ private slots:
     void failedWebhookSaveLeavesTheModelAsSaved() {
         FakeDesk desk;
         desk.overrides["POST notification_settings"] = FakeHttpServer::Reply::json(500, "{}");
-        QVERIFY_THROWS_EXCEPTION(CloudError, waitTask(desk.model->saveEmployee(
-                                                 {}, QString("Ann"), "https://h.example/a")));
+        QVERIFY_THROWS_EXCEPTION(
+            CloudError,
+            runTask(desk.model->saveEmployee({}, QString("Ann"), "https://h.example/a")).get());
         QCOMPARE(desk.model->settings().employees, QStringList{"Ann"}); // the list was saved
         QVERIFY(desk.model->notifications().employeeWebhooks.isEmpty());
     }

@@ -53,12 +53,12 @@ private slots:
         FakeDesk desk;
         AppModel &model = *desk.model;
         desk.addVisitor("First");
-        waitTask(model.refresh());
+        runTask(model.refresh()).get();
 
         desk.addVisitor("Second");
         desk.counts = {4, 3, 12};
         desk.overrides[failing] = Reply::json(503, downBody);
-        waitTask(model.refresh());
+        runTask(model.refresh()).get();
         // Both results are applied together or not at all.
         QCOMPARE(model.onSite().size(), 1);
         QCOMPARE(model.counts(), (DeskCounts{3, 2, 11}));
@@ -66,7 +66,7 @@ private slots:
         QVERIFY(!model.errorText().isEmpty());
 
         desk.overrides.clear();
-        waitTask(model.refresh());
+        runTask(model.refresh()).get();
         QCOMPARE(model.onSite().size(), 2);
         QCOMPARE(model.counts(), (DeskCounts{4, 3, 12}));
         QVERIFY(!model.error());
@@ -111,7 +111,7 @@ private slots:
 
     void settingsLoadWithAndWithoutRows() {
         FakeDesk desk;
-        waitTask(desk.model->loadSettings());
+        runTask(desk.model->loadSettings()).get();
         QVERIFY(!desk.model->hasSavedForm());
         QCOMPARE(desk.model->settings(), KioskSettings::defaults());
 
@@ -120,14 +120,14 @@ private slots:
             "https://h.example/x", false, true, {{"Ann", "https://a/"}}};
         desk.kioskRow = form.toJson();
         desk.notifyRow = alerts.toJson();
-        waitTask(desk.model->loadSettings());
+        runTask(desk.model->loadSettings()).get();
         QVERIFY(desk.model->hasSavedForm());
         QCOMPARE(desk.model->settings(), form);
         QCOMPARE(desk.model->notifications(), alerts);
         QVERIFY(!desk.model->error());
 
         desk.overrides["GET kiosk_settings"] = Reply::json(500, downBody);
-        waitTask(desk.model->loadSettings());
+        runTask(desk.model->loadSettings()).get();
         QVERIFY(desk.model->error());
         QCOMPARE(desk.model->settings(), form); // a failed load keeps what was there
     }

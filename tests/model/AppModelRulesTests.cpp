@@ -18,10 +18,10 @@ private slots:
         AppModel &model = *desk.model;
         desk.addVisitor("Ada");
         desk.kioskRow = QJsonObject{{"fields", QJsonArray()}, {"employees", QJsonArray{"Bo"}}};
-        waitTask(model.loadSettings());
-        waitTask(model.refresh());
+        runTask(model.loadSettings()).get();
+        runTask(model.refresh()).get();
         desk.overrides["GET visitors"] = Reply::json(503, R"({"message":"down"})");
-        waitTask(model.refresh());
+        runTask(model.refresh()).get();
         QCOMPARE(model.errorText(), "down");
         QVERIFY(model.hasSavedForm() && !model.onSite().isEmpty() && model.lastRefresh());
 
@@ -62,7 +62,7 @@ private slots:
         auto load = model.loadSettings(source.token());
         QTRY_COMPARE(desk.count(waitingAt), 1);
         source.cancel();
-        waitTask(std::move(load));
+        runTask(std::move(load)).get();
         QTest::qWait(400); // past the late answer
         QVERIFY2(!model.error(), qPrintable(model.errorText()));
         QCOMPARE(model.notifications(), NotificationSettings::defaults());
@@ -125,7 +125,7 @@ private slots:
             refreshesSeen = desk.count("GET visitors");
             onSiteSeen = model.onSite().size();
         });
-        waitTask(model.signIn(VisitorDraft{{{0, "Ada"}}}, std::nullopt));
+        runTask(model.signIn(VisitorDraft{{{0, "Ada"}}}, std::nullopt)).get();
         QCOMPARE(model.visitorRevision(), 1);
         QCOMPARE(refreshesSeen, 1);
         // The list is applied by then, unless the refresh failed.

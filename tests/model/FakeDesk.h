@@ -7,6 +7,7 @@
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 #include "support/FakeHttpServer.h"
+#include "support/Tasks.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,9 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QSet>
 #include <QTest>
-#include <exception>
 #include <memory>
-#include <qcoro/qcorotask.h>
 
 class FakeDesk {
 public:
@@ -142,30 +141,3 @@ private:
         return Reply::json(route == "PATCH invites" ? 204 : 404, "");
     }
 };
-
-// Runs a task to its end, giving its result or rethrowing its error (QCoro::waitFor
-// never returns from a task that throws).
-template <typename T> T waitTask(QCoro::Task<T> task) {
-    std::exception_ptr error;
-    auto caught = [&error](QCoro::Task<T> inner) -> QCoro::Task<T> {
-        try {
-            co_return co_await std::move(inner);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        if constexpr (!std::is_void_v<T>)
-            co_return T{};
-    };
-    const auto rethrow = [&error] {
-        if (error)
-            std::rethrow_exception(error);
-    };
-    if constexpr (std::is_void_v<T>) {
-        QCoro::waitFor(caught(std::move(task)));
-        rethrow();
-    } else {
-        T result = QCoro::waitFor(caught(std::move(task)));
-        rethrow();
-        return result;
-    }
-}

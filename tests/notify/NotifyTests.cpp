@@ -5,6 +5,7 @@
 // each test asks.
 
 #include "support/FakeHttpServer.h"
+#include "support/Tasks.h"
 #include "support/TestMain.h"
 
 #include "model/Records.h"
@@ -286,9 +287,10 @@ private slots:
         });
         const VisitorAlert alert = testAlert(fixedClock().now());
         timer.start();
-        const auto outcome = QCoro::waitFor(
-            sendAlert(alert, hook(), &m_network, m_prefs.get(),
-                      defaultDelay ? DeliveryOptions{.clock = fixedClock()} : fast()));
+        const auto outcome =
+            runTask(sendAlert(alert, hook(), &m_network, m_prefs.get(),
+                              defaultDelay ? DeliveryOptions{.clock = fixedClock()} : fast()))
+                .get();
 
         QCOMPARE(arrivals.size(), 2);
         const qint64 gap = arrivals[1] - arrivals[0], wanted = defaultDelay ? 2000 : 300;
@@ -315,8 +317,9 @@ private slots:
         m_server.setHandler([](const FakeHttpServer::Request &) { return Reply{.never = true}; });
         QElapsedTimer timer;
         timer.start();
-        const auto outcome = QCoro::waitFor(
-            sendAlert(testAlert(), hook(), &m_network, m_prefs.get(), fast(100ms, 400ms)));
+        const auto outcome =
+            runTask(sendAlert(testAlert(), hook(), &m_network, m_prefs.get(), fast(100ms, 400ms)))
+                .get();
         QVERIFY2(timer.elapsed() >= 900 && timer.elapsed() < 4000,
                  qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(m_server.requests.size(), 2);

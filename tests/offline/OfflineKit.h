@@ -112,7 +112,7 @@ public:
     std::unique_ptr<AppModel> model; // after the client: goes first
 
     BadgePrintResult signIn(const QString &name) {
-        return waitTask(model->signIn(VisitorDraft{{{0, name}}}, std::nullopt));
+        return runTask(model->signIn(VisitorDraft{{{0, name}}}, std::nullopt)).get();
     }
     VisitorRow shown(const QString &name) const {
         for (const VisitorRow &row : model->onSite() + model->pendingOnSite())

@@ -30,16 +30,17 @@ struct OfflineScreen {
     OfflineScreen() {
         desk.model->setQueueDirectory(dir.filePath("queue"));
         desk.addVisitor("Sam Synced");
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         desk.overrides["POST visitors"] = Reply::json(503, "");
         KioskSettings form = KioskSettings::defaults();
         form.fields.append(KioskField{3, "Host", "Plain Text", false, true});
         form.employees = {"Dana Host"};
         desk.kioskRow = form.toJson();
-        waitTask(desk.model->loadSettings());
-        waitTask(desk.model->signIn(VisitorDraft{{{0, "Ann Offline"}, {3, "dana host"}}},
-                                    std::nullopt));
-        waitTask(desk.model->signIn(VisitorDraft{{{0, "Bob Offline"}}}, std::nullopt));
+        runTask(desk.model->loadSettings()).get();
+        runTask(
+            desk.model->signIn(VisitorDraft{{{0, "Ann Offline"}, {3, "dana host"}}}, std::nullopt))
+            .get();
+        runTask(desk.model->signIn(VisitorDraft{{{0, "Bob Offline"}}}, std::nullopt)).get();
         view = std::make_unique<DeskView>(desk.model.get(), &preferences);
         view->resize(1280, 800);
         view->show();
@@ -86,7 +87,7 @@ private slots:
     void todayShowsWhatWaits() {
         OfflineScreen screen;
         // A refresh while the backend is still away: the list stays, the error shows too.
-        waitTask(screen.desk.model->refresh());
+        runTask(screen.desk.model->refresh()).get();
         QCOMPARE(screen.desk.model->errorText(), QStringLiteral("The server answered 503."));
         screen.shoot("today-offline");
         const auto rows = screen.rows();
@@ -117,7 +118,7 @@ private slots:
 
         // Back: everything is sent, the marks and the banner go.
         screen.desk.overrides.remove("POST visitors");
-        waitTask(screen.desk.model->refresh());
+        runTask(screen.desk.model->refresh()).get();
         QTRY_VERIFY(!screen.banner()->isVisible());
         QCOMPARE(screen.rows().keys(), QStringList({"Bob Offline", "Sam Synced"}));
         for (OnSiteRow *row : screen.rows())
@@ -140,7 +141,7 @@ private slots:
         OfflineScreen screen;
         screen.desk.overrides["POST visitors"] =
             Reply::json(400, R"({"message":"Visitor name is too long."})");
-        waitTask(screen.desk.model->refresh());
+        runTask(screen.desk.model->refresh()).get();
         screen.shoot("today-held");
         QCOMPARE(screen.banner()->heldText(),
                  QStringLiteral("Couldn't sync Ann Offline's sign-in: Visitor name is too long."));

@@ -52,8 +52,7 @@ class OutageTests : public QObject {
 
 private slots:
     void init() {
-        if (!info)
-            QSKIP("needs the local backend (run through ctest)");
+        GW_REQUIRE_BACKEND(info);
         relay = std::make_unique<Relay>(info->url);
         QVERIFY(relay->start());
         queues = std::make_unique<QTemporaryDir>();
@@ -72,7 +71,7 @@ private slots:
             desk.now = desk.now.addSecs(7 * 60);
         }
         const QDateTime benOut = desk.now;
-        waitTask(desk.model->signOut(desk.shown("Ben Middle")));
+        runTask(desk.model->signOut(desk.shown("Ben Middle"))).get();
 
         QCOMPARE(desk.model->offlineText(), QStringLiteral("Offline — 3 sign-ins waiting to sync"));
         QCOMPARE(desk.model->waitingSignOuts(), 1);
@@ -84,13 +83,13 @@ private slots:
         QCOMPARE(shown, QStringList({"Cy Late", "Ada Early"}));
         QCOMPARE(desk.model->pendingCounts(), (DeskCounts{3, 2, 3}));
         // A refresh while still dark sends nothing and says why.
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QVERIFY(desk.model->error());
         QCOMPARE(desk.model->queuedChanges().size(), 4);
         QCOMPARE(storedVisitors(*info, account.userId).size(), 0);
 
         QVERIFY(relay->start());
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         const QJsonArray rows = storedVisitors(*info, account.userId);
         QCOMPARE(namesOf(rows), QStringList({"Ada Early", "Ben Middle", "Cy Late"}));
         for (int i = 0; i < 3; ++i)
@@ -112,7 +111,7 @@ private slots:
                                                 ".json")));
         // Another refresh sends nothing more.
         const int posts = relay->requestsStartingWith("POST /rest/v1/visitors");
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QCOMPARE(relay->requestsStartingWith("POST /rest/v1/visitors"), posts);
         QCOMPARE(storedVisitors(*info, account.userId).size(), 3);
     }
@@ -137,13 +136,13 @@ private slots:
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
         OfflineDesk relaunched(relay->url(), account, queues->path());
-        waitTask(relaunched.model->refresh()); // still dark: reads the queue, sends nothing
+        runTask(relaunched.model->refresh()).get(); // still dark: reads the queue, sends nothing
         QCOMPARE(relaunched.model->waitingSignIns(), 1);
         QCOMPARE(relaunched.model->pendingOnSite().size(), 1);
         QCOMPARE(relaunched.model->pendingOnSite().first().visitorName, QStringLiteral("Kim Killed"));
 
         QVERIFY(relay->start());
-        waitTask(relaunched.model->refresh());
+        runTask(relaunched.model->refresh()).get();
         QCOMPARE(namesOf(storedVisitors(*info, account.userId)), QStringList({"Kim Killed"}));
         QCOMPARE(relaunched.model->waitingSignIns(), 0);
     }
@@ -158,12 +157,12 @@ private slots:
         QCOMPARE(desk.model->waitingSignIns(), 1);
         QCOMPARE(namesOf(storedVisitors(*info, account.userId)), QStringList({"Lou Lost"}));
 
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QCOMPARE(desk.model->waitingSignIns(), 1);
         QVERIFY(relay->requestsStartingWith("POST /rest/v1/visitors?on_conflict=") > 0);
 
         relay->dropAnswers = 0;
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QCOMPARE(desk.model->waitingSignIns(), 0);
         const QJsonArray rows = storedVisitors(*info, account.userId);
         QCOMPARE(namesOf(rows), QStringList({"Lou Lost"}));
@@ -178,7 +177,7 @@ private slots:
         OfflineDesk desk(relay->url(), account, queues->path());
         relay->dropAnswers = 1;
         QCOMPARE(desk.signIn("Una Once"), BadgePrintResult::skipped);
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QCOMPARE(namesOf(storedVisitors(*info, account.userId)), QStringList({"Una Once"}));
         QCOMPARE(desk.model->waitingSignIns(), 0);
         QCOMPARE(desk.model->onSite().size(), 1);
@@ -196,10 +195,10 @@ private slots:
         QVERIFY(relay->start());
         desk.cloud->signOut();
         desk.model->reset();
-        waitTask(desk.cloud->signIn(b.email, b.password));
+        runTask(desk.cloud->signIn(b.email, b.password)).get();
         QCOMPARE(desk.cloud->session()->userID, b.userId);
         const int postsBefore = relay->requestsStartingWith("POST /rest/v1/visitors");
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QCOMPARE(relay->requestsStartingWith("POST /rest/v1/visitors"), postsBefore);
         QCOMPARE(desk.model->waitingSignIns(), 0);
         QVERIFY(desk.model->pendingOnSite().isEmpty());
@@ -210,7 +209,8 @@ private slots:
         // Even asked directly, the client will not send A's visitor with B's token.
         const QueuedChange waiting = OfflineQueue(queues->path(), a.userId).changes().value(0);
         QCOMPARE(waiting.visitor.visitorName, QStringLiteral("Alma of A"));
-        QVERIFY_THROWS_EXCEPTION(CloudError, waitTask(desk.cloud->replayVisitor(waiting.visitor)));
+        QVERIFY_THROWS_EXCEPTION(CloudError,
+                                 runTask(desk.cloud->replayVisitor(waiting.visitor)).get());
         QCOMPARE(relay->requestsStartingWith("POST /rest/v1/visitors"), postsBefore);
 
         // B's own offline sign-in goes to B's queue, and A's back to A.
@@ -219,13 +219,13 @@ private slots:
         QCOMPARE(OfflineQueue(queues->path(), b.userId).changes().size(), 1);
         QCOMPARE(OfflineQueue(queues->path(), a.userId).changes().size(), 1);
         QVERIFY(relay->start());
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QCOMPARE(namesOf(storedVisitors(*info, b.userId)), QStringList({"Bea of B"}));
 
         desk.cloud->signOut();
         desk.model->reset();
-        waitTask(desk.cloud->signIn(a.email, a.password));
-        waitTask(desk.model->refresh());
+        runTask(desk.cloud->signIn(a.email, a.password)).get();
+        runTask(desk.model->refresh()).get();
         QCOMPARE(namesOf(storedVisitors(*info, a.userId)), QStringList({"Alma of A"}));
         QCOMPARE(namesOf(storedVisitors(*info, b.userId)), QStringList({"Bea of B"}));
     }
@@ -246,13 +246,13 @@ private slots:
         desk.cloud = std::make_unique<CloudClient>(&desk.network, desk.store, desk.cloud->config());
         desk.model = std::make_unique<AppModel>(desk.cloud.get(), nullptr, nullptr);
         desk.model->setQueueDirectory(queues->path());
-        waitTask(desk.model->refresh());
+        runTask(desk.model->refresh()).get();
         QVERIFY(!desk.cloud->isSignedIn());
         QCOMPARE(OfflineQueue(queues->path(), account.userId).changes().size(), 1);
         QVERIFY(!OfflineQueue(queues->path(), account.userId).changes().first().isHeld());
 
-        waitTask(desk.cloud->signIn(account.email, account.password));
-        waitTask(desk.model->refresh());
+        runTask(desk.cloud->signIn(account.email, account.password)).get();
+        runTask(desk.model->refresh()).get();
         QCOMPARE(namesOf(storedVisitors(*info, account.userId)), QStringList({"Sid Session"}));
     }
 };

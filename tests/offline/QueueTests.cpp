@@ -186,7 +186,7 @@ private slots:
         fake->overrides["POST visitors"] = answer;
         bool threw = false;
         try {
-            QCOMPARE(waitTask(fake->model->signIn(named("Vic"), std::nullopt)),
+            QCOMPARE(runTask(fake->model->signIn(named("Vic"), std::nullopt)).get(),
                      BadgePrintResult::skipped);
         } catch (const CloudError &) {
             threw = true;
@@ -211,8 +211,8 @@ private slots:
     void changesGoOutInOrder() {
         auto fake = desk();
         fake->overrides["POST visitors"] = Reply::json(503, "");
-        waitTask(fake->model->signIn(named("Ann"), std::nullopt));
-        waitTask(fake->model->signIn(named("Bob"), std::nullopt));
+        runTask(fake->model->signIn(named("Ann"), std::nullopt)).get();
+        runTask(fake->model->signIn(named("Bob"), std::nullopt)).get();
         // Bob did not try on his own: Ann's sign-in was tried first and failed.
         QCOMPARE(insertedNames(*fake, false), QStringList({"Ann"}));
         QCOMPARE(insertedNames(*fake, true), QStringList({"Ann"}));
@@ -220,7 +220,7 @@ private slots:
 
         // Back: the next sign-in sends what waits first, then itself.
         fake->overrides.remove("POST visitors");
-        QCOMPARE(waitTask(fake->model->signIn(named("Cy"), std::nullopt)),
+        QCOMPARE(runTask(fake->model->signIn(named("Cy"), std::nullopt)).get(),
                  BadgePrintResult::skipped);
         QCOMPARE(insertedNames(*fake, true), QStringList({"Ann", "Ann", "Bob"}));
         QCOMPARE(insertedNames(*fake, false), QStringList({"Ann", "Cy"}));
@@ -236,21 +236,21 @@ private slots:
     void signOutWaitsBehindItsSignIn() {
         auto fake = desk();
         fake->addVisitor("Synced Sam");
-        waitTask(fake->model->refresh());
+        runTask(fake->model->refresh()).get();
         fake->overrides["POST visitors"] = Reply::json(502, "");
-        waitTask(fake->model->signIn(named("Ann"), std::nullopt));
-        waitTask(fake->model->signIn(named("Bob"), std::nullopt));
+        runTask(fake->model->signIn(named("Ann"), std::nullopt)).get();
+        runTask(fake->model->signIn(named("Bob"), std::nullopt)).get();
         QCOMPARE(fake->model->pendingCounts(), (DeskCounts{2, 2, 2}));
 
         // Everyone: Sam's goes straight out, Ann's and Bob's wait.
-        QCOMPARE(waitTask(fake->model->signOutEveryone()), 0);
+        QCOMPARE(runTask(fake->model->signOutEveryone()).get(), 0);
         QCOMPARE(fake->count("PATCH visitors"), 1);
         QVERIFY(fake->model->pendingOnSite().isEmpty());
         QCOMPARE(fake->model->waitingSignOuts(), 2);
         QCOMPARE(fake->model->pendingCounts(), (DeskCounts{2, 0, 2}));
 
         fake->overrides.remove("POST visitors");
-        waitTask(fake->model->refresh());
+        runTask(fake->model->refresh()).get();
         QCOMPARE(fake->model->queuedChanges().size(), 0);
         const auto patches = fake->requests("PATCH visitors");
         QCOMPARE(patches.size(), 3);
@@ -266,10 +266,10 @@ private slots:
     void refusedChangeWaitsForAPerson() {
         auto fake = desk();
         fake->overrides["POST visitors"] = Reply::json(503, "");
-        waitTask(fake->model->signIn(named("Ann"), std::nullopt));
-        waitTask(fake->model->signOut(fake->model->pendingOnSite().first()));
+        runTask(fake->model->signIn(named("Ann"), std::nullopt)).get();
+        runTask(fake->model->signOut(fake->model->pendingOnSite().first())).get();
         fake->overrides["POST visitors"] = Reply::json(400, R"({"message":"Name too long"})");
-        waitTask(fake->model->refresh());
+        runTask(fake->model->refresh()).get();
 
         const auto held = fake->model->heldChange();
         QVERIFY(held);
@@ -286,14 +286,14 @@ private slots:
 
         // Others are not stuck behind it.
         fake->overrides["POST visitors"] = Reply::json(503, "");
-        waitTask(fake->model->signIn(named("Bob"), std::nullopt));
+        runTask(fake->model->signIn(named("Bob"), std::nullopt)).get();
         fake->overrides.remove("POST visitors");
-        waitTask(fake->model->refresh());
+        runTask(fake->model->refresh()).get();
         QCOMPARE(insertedNames(*fake, true).last(), QStringLiteral("Bob"));
         QCOMPARE(fake->model->queuedChanges().size(), 2);
 
         // Retry: sent again, with its sign-out behind it.
-        waitTask(fake->model->retryHeld(held->deviceRecordID));
+        runTask(fake->model->retryHeld(held->deviceRecordID)).get();
         QVERIFY(!fake->model->heldChange());
         QCOMPARE(fake->model->queuedChanges().size(), 0);
         QCOMPARE(fake->count("PATCH visitors"), 1);
@@ -302,10 +302,10 @@ private slots:
     void discardDropsTheVisitor() {
         auto fake = desk();
         fake->overrides["POST visitors"] = Reply::json(503, "");
-        waitTask(fake->model->signIn(named("Ann"), std::nullopt));
-        waitTask(fake->model->signIn(named("Bob"), std::nullopt));
+        runTask(fake->model->signIn(named("Ann"), std::nullopt)).get();
+        runTask(fake->model->signIn(named("Bob"), std::nullopt)).get();
         fake->overrides["POST visitors"] = Reply::json(422, R"({"message":"Unprocessable"})");
-        waitTask(fake->model->refresh());
+        runTask(fake->model->refresh()).get();
         const auto held = fake->model->heldChange();
         QVERIFY(held);
         fake->model->discardHeld(held->deviceRecordID);
@@ -321,9 +321,9 @@ private slots:
         invite.id = QUuid::createUuid();
         invite.visitorName = QStringLiteral("Ivy Invited");
         fake->overrides["POST visitors"] = Reply::json(503, "");
-        waitTask(fake->model->signIn(AppModel::draftFromInvite(invite), invite));
+        runTask(fake->model->signIn(AppModel::draftFromInvite(invite), invite)).get();
         fake->overrides.remove("POST visitors");
-        waitTask(fake->model->refresh());
+        runTask(fake->model->refresh()).get();
         const auto marks = fake->requests("PATCH invites");
         QCOMPARE(marks.size(), 1);
         QCOMPARE(marks.last().query().queryItemValue("id"), "eq." + FakeDesk::idOf(invite.id));
@@ -341,7 +341,7 @@ private slots:
         fake->overrides["POST visitors"] = Reply::json(503, "");
         // Neither in the backend nor on disk: the sheet must keep the answers.
         QVERIFY_THROWS_EXCEPTION(QueueError,
-                                 waitTask(fake->model->signIn(named("Ann"), std::nullopt)));
+                                 runTask(fake->model->signIn(named("Ann"), std::nullopt)).get());
         QVERIFY(fake->model->pendingOnSite().isEmpty());
     }
 };

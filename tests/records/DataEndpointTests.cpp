@@ -3,9 +3,10 @@
 
 #include "support/TestMain.h"
 
-#include "TaskHelpers.h"
+#include "QuotedJson.h"
 #include "cloud/CloudClient.h"
 #include "support/FakeHttpServer.h"
+#include "support/Tasks.h"
 
 #include <QNetworkAccessManager>
 #include <QTest>

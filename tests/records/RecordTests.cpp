@@ -2,7 +2,7 @@
 
 #include "support/TestMain.h"
 
-#include "TaskHelpers.h"
+#include "QuotedJson.h"
 #include "model/Records.h"
 
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
-#include "../records/TaskHelpers.h"
 #include "HttpsFront.h"
 #include "SettingsTestKit.h"
+#include "support/Tasks.h"
 #include "support/TestMain.h"
 #include "ui/AlertSettings.h"
 #include "ui/Style.h"
@@ -37,7 +37,7 @@ private slots:
     // An http address blocks saving; cleared, the empty address saves.
     void saveTrimsAndClearingSavesEmpty() {
         SettingsHarness h;
-        SKIP_WITHOUT_BACKEND(h);
+        GW_REQUIRE_BACKEND(h.backend);
         h.createAccount();
         h.launch("Alerts");
         typeInto(h.field("officeWebhookField"), " https://hooks.slack.com/services/T0/B0/x ");
@@ -68,7 +68,7 @@ private slots:
     // A save from elsewhere (the Employees screen) replaces what was being typed.
     void modelChangeReplacesTheDraft() {
         SettingsHarness h;
-        SKIP_WITHOUT_BACKEND(h);
+        GW_REQUIRE_BACKEND(h.backend);
         h.createAccount();
         h.launch("Alerts");
         typeInto(h.field("officeWebhookField"), "https://hooks.slack.com/services/unsaved");

@@ -1,6 +1,6 @@
-#include "../ui/DeskHarness.h" // click
 #include "badge/BadgePrinter.h"
 #include "support/TestMain.h"
+#include "support/desk/Gestures.h"
 #include "ui/BadgeSettings.h"
 #include "ui/Style.h"
 

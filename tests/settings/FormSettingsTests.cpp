@@ -1,5 +1,5 @@
-#include "../records/TaskHelpers.h"
 #include "SettingsTestKit.h"
+#include "support/Tasks.h"
 #include "support/TestMain.h"
 #include "ui/AnswerField.h"
 #include "ui/FormSettings.h"
@@ -86,7 +86,7 @@ class FormSettingsTest : public QObject {
 private slots:
     void editedFormReachesTheSignInSheet() {
         SettingsHarness h;
-        SKIP_WITHOUT_BACKEND(h);
+        GW_REQUIRE_BACKEND(h.backend);
         h.createAccount();
         h.launch("Form");
         QAbstractButton *save = h.button("saveFormButton");
@@ -158,7 +158,7 @@ private slots:
     // A save elsewhere (or a reload) replaces unsaved edits.
     void modelChangesReplaceEdits() {
         SettingsHarness h;
-        SKIP_WITHOUT_BACKEND(h);
+        GW_REQUIRE_BACKEND(h.backend);
         h.createAccount();
         h.launch("Form");
         // A save that only trims gives back the form the model already had: the rows

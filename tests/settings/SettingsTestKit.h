@@ -1,10 +1,11 @@
 #pragma once
 
-#include "../ui/DeskHarness.h" // typeInto, click
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 #include "support/BackendFixture.h"
 #include "support/FakeHttpServer.h"
+#include "support/desk/BackendSession.h"
+#include "support/desk/Gestures.h"
 #include "ui/GreetwellApp.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsView.h"
@@ -34,14 +35,12 @@ struct SettingsHarness {
     CloudClient::Config config() const {
         if (!backend)
             return {fake.url(), fake.url(), "sb_publishable_fake-key-0123456789abcdef012"};
-        return {backend->url, backend->url, backend->apikey};
+        return configOf(*backend);
     }
     // A new account, whose session the store hands to the app at launch.
     void createAccount() {
         account = createTestAccount(*backend);
-        store->save(CloudSession{account.accessToken, account.refreshToken,
-                                 QDateTime::currentDateTimeUtc().addSecs(1800), account.userId,
-                                 account.email});
+        store->save(sessionOf(account));
     }
     // A session the fake server is asked to honour; its reads answer empty lists.
     void fakeSession() {
@@ -80,10 +79,6 @@ struct SettingsHarness {
                                                : reply.json().array().first().toObject();
     }
 };
-
-#define SKIP_WITHOUT_BACKEND(h)                                                                    \
-    if (!(h).backend)                                                                              \
-    QSKIP("The local backend is not running (run through ctest, fixture \"backend\").")
 
 // Shown to a person looking at the settings window (not just not hidden itself).
 inline bool shown(const QWidget *widget) {

@@ -9,6 +9,9 @@
 //
 // Every helper here is synchronous (it spins a local event loop) and throws
 // BackendFixtureError when something fails, which fails the calling test.
+//
+// A test function (or init) that needs the backend starts with GW_REQUIRE_BACKEND(info),
+// `info` being anything that tests false outside the fixture.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -17,11 +20,19 @@
 #include <QMap>
 #include <QNetworkAccessManager>
 #include <QString>
+#include <QTest>
 #include <QUrl>
 #include <QUuid>
 
 #include <optional>
 #include <stdexcept>
+
+// Skips the calling test function when the fixture is not running.
+#define GW_REQUIRE_BACKEND(info)                                                                   \
+    do {                                                                                           \
+        if (!(info))                                                                               \
+            QSKIP("needs the local backend (run through ctest, fixture \"backend\")");             \
+    } while (false)
 
 struct BackendFixtureError : std::runtime_error {
     using std::runtime_error::runtime_error;

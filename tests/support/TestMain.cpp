@@ -1,6 +1,6 @@
 #include "TestMain.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -59,7 +59,7 @@ bool TestRegistry::skipsFail() {
 }
 
 // Usage: <area>_tests [Class [QTest options and test functions]]
-int main(int argc, char *argv[]) {
+int TestRegistry::main(int argc, char *argv[], const ApplicationFactory &makeApplication) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // What the desk keeps on disk (sign-ins waiting for the backend) stays out of the
@@ -67,9 +67,9 @@ int main(int argc, char *argv[]) {
     QTemporaryDir dataHome;
     if (dataHome.isValid())
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("GreetwellTests"));
-    QApplication::setApplicationName(QStringLiteral("GreetwellTests"));
+    const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("GreetwellTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("GreetwellTests"));
 
     if (argc > 1 && argv[1][0] != '-') {
         auto it = registry().find(argv[1]);

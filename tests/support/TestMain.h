@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -16,6 +17,10 @@ using Factory = std::function<std::unique_ptr<QObject>()>;
 int add(const char *name, Factory factory, bool listed = true);
 // True when a skip must fail the run.
 bool skipsFail();
+// The body of each area's main (support/main/): runs the classes the command line names
+// inside the application `makeApplication` makes.
+using ApplicationFactory = std::function<std::unique_ptr<QCoreApplication>(int &, char **)>;
+int main(int argc, char *argv[], const ApplicationFactory &makeApplication);
 } // namespace TestRegistry
 
 #define GW_TEST(Class)                                                                             \

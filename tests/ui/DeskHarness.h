@@ -3,6 +3,7 @@
 #include "cloud/CloudClient.h"
 #include "model/Records.h"
 #include "support/FakeHttpServer.h"
+#include "support/desk/Gestures.h"
 #include "ui/AuthView.h"
 #include "ui/ContentView.h"
 #include "ui/DeskView.h"
@@ -182,19 +183,3 @@ struct DeskHarness {
         return window()->findChild<T *>(name);
     }
 };
-
-// Types into a line edit as a person would (so textEdited fires).
-inline void typeInto(QLineEdit *edit, const QString &text) {
-    edit->setFocus();
-    edit->selectAll();
-    if (text.isEmpty())
-        QTest::keyClick(edit, Qt::Key_Backspace);
-    else
-        QTest::keyClicks(edit, text);
-}
-
-inline void click(QAbstractButton *button) {
-    QVERIFY(button);
-    QVERIFY2(button->isEnabled(), qPrintable(button->objectName() + " is disabled"));
-    QTest::mouseClick(button, Qt::LeftButton);
-}

@@ -3,10 +3,11 @@
 
 #include "support/TestMain.h"
 
-#include "../records/TaskHelpers.h"
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 #include "support/BackendFixture.h"
+#include "support/Tasks.h"
+#include "support/desk/BackendSession.h"
 #include "ui/VisitorDetail.h"
 #include "ui/VisitorsView.h"
 
@@ -184,19 +185,15 @@ class VisitorsViewTests : public QObject {
 private slots:
     void initTestCase() {
         const std::optional<BackendInfo> info = BackendInfo::load();
-        if (!info)
-            QSKIP("The local backend is not running (run through ctest, fixture \"backend\").");
+        GW_REQUIRE_BACKEND(info);
         backend = *info;
     }
 
     void init() {
         account = createTestAccount(backend);
         auto store = std::make_shared<MemorySessionStore>();
-        store->stored = CloudSession{account.accessToken, account.refreshToken,
-                                     QDateTime::currentDateTimeUtc().addSecs(1800), account.userId,
-                                     account.email};
-        client = std::make_unique<CloudClient>(
-            &network, store, CloudClient::Config{backend.url, backend.url, backend.apikey});
+        store->stored = sessionOf(account);
+        client = std::make_unique<CloudClient>(&network, store, configOf(backend));
         model = std::make_unique<AppModel>(client.get(), nullptr, nullptr);
         model->setClock(Clock{[] { return QDateTime::currentDateTime(); }, newYork,
                               QLocale(QLocale::English, QLocale::UnitedStates)});

@@ -74,7 +74,7 @@ class DemoDataTest : public QObject {
 
 private slots:
     void demoRunTwiceKeepsOneSetOfSamplesAndTheUsersChanges() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         QTemporaryDir outbox;
         QStringList account;
         {

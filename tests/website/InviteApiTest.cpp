@@ -29,7 +29,7 @@ class InviteApiTest : public QObject {
 
 private slots:
     void createsTheInviteForTheCallerAndMailsIt() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         const TestAccount owner = createTestAccount(*info);
         const TestAccount other = createTestAccount(*info);
         QCOMPARE(saveForm(*info, owner, {{0, "Full name"}, {1, "Email"}, {3, "Company"}},
@@ -121,7 +121,7 @@ private slots:
     }
 
     void refusesBadRequests() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         QFETCH(QString, auth);
         QFETCH(QByteArray, body);
         QFETCH(int, status);
@@ -151,7 +151,7 @@ private slots:
     }
 
     void resendsOnlyTheCallersWaitingInvites() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         const TestAccount owner = createTestAccount(*info);
         const TestAccount other = createTestAccount(*info);
         const QString email = freshAddress();
@@ -186,7 +186,7 @@ private slots:
 
     // The desk's "Resend Email" is a POST without a body and without Content-Length.
     void resendWithoutContentLength() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         const TestAccount owner = createTestAccount(*info);
         const QString email = freshAddress();
         const QString id = create(owner, email).value("id").toString();

@@ -21,7 +21,7 @@ class WebsitePagesTest : public QObject {
 
 private slots:
     void invitationPageShowsTheInviteAndItsCode() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         const TestAccount account = createTestAccount(*info);
         QCOMPARE(saveForm(*info, account, {{0, "Name"}}, "Harbor & Sons").status, 201);
         const QJsonObject body{{"answers", QJsonArray{answer(0, "<b>Zoë & \"Co\"</b>")}},
@@ -48,7 +48,7 @@ private slots:
     }
 
     void passwordResetThroughTheCallbackPage() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         const TestAccount account = createTestAccount(*info);
         const QString callback = info->url.toString() + "/auth/callback?next=/reset-password";
         const HeaderList anon{{"apikey", info->apikey.toUtf8()},
@@ -109,7 +109,7 @@ private slots:
     }
 
     void pagesRevealNoServerPaths() {
-        GW_WEBSITE_NEEDS_BACKEND(info);
+        GW_REQUIRE_BACKEND(info);
         const QString folder = QDir(info->outbox).absolutePath();
         for (const char *path :
              {"/", "/auth/callback?next=/reset-password", "/dashboard", "/support", "/privacy",
