@@ -6,6 +6,7 @@
 #include "support/BackendFixture.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
