@@ -1,5 +1,7 @@
 #include "RestQuery.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -7,13 +9,9 @@
 namespace rest {
 namespace {
 
+// PostgREST's lists allow spaces and tabs around their items.
 std::string trim(const std::string &s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
+    return std::string(text::trim(s, " \t"));
 }
 
 std::vector<std::string> split(const std::string &s, char sep) {

@@ -1,6 +1,7 @@
 #include "WebText.h"
 
 #include "Http.h"
+#include "Text.h"
 
 #include <unicode/ubrk.h>
 #include <unicode/utext.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <memory>
 #include <regex>
+#include <stdexcept>
 
 namespace webtext {
 
@@ -106,10 +108,7 @@ size_t characterCount(std::string_view utf8) {
         if (text)
             utext_close(text);
         // Without ICU's rules, code points are the closest count.
-        size_t n = 0;
-        for (unsigned char c : utf8)
-            n += (c & 0xc0) != 0x80;
-        return n;
+        return text::codePoints(utf8);
     }
     ubrk_setUText(iterator.get(), text, &status);
     size_t count = 0;
@@ -212,6 +211,40 @@ std::string html(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string fill(std::string_view page, TemplateTexts texts, TemplateSections sections) {
+    const auto find = [](const auto &list, std::string_view name) {
+        for (const auto &entry : list)
+            if (entry.first == name)
+                return &entry.second;
+        throw std::logic_error("the page template needs \"" + std::string(name) + "\"");
+    };
+    std::string out;
+    out.reserve(page.size() * 2);
+    size_t at = 0;
+    while (true) {
+        const size_t open = page.find("{{", at);
+        const size_t close = open == std::string_view::npos ? open : page.find("}}", open);
+        if (close == std::string_view::npos) {
+            out.append(page.substr(at));
+            return out;
+        }
+        out.append(page.substr(at, open - at));
+        const std::string_view gap = page.substr(open + 2, close - open - 2);
+        at = close + 2;
+        if (gap.starts_with('#')) {
+            if (*find(sections, gap.substr(1)))
+                continue;
+            const std::string end = "{{/" + std::string(gap.substr(1)) + "}}";
+            const size_t skip = page.find(end, at);
+            if (skip == std::string_view::npos)
+                throw std::logic_error("the page template does not end " + std::string(gap));
+            at = skip + end.size();
+        } else if (!gap.starts_with('/')) {
+            out.append(*find(texts, gap));
+        }
+    }
 }
 
 std::optional<std::string> formField(std::string_view body, std::string_view key) {
