@@ -3,7 +3,7 @@
 #include <string_view>
 
 // The website's pages, style sheet and scripts, from the files in backend/web, built into
-// the program (see backend/web/embed.cmake). Pages are templates for webtext::fill.
+// the program (see backend/web/embed.cmake). Pages are templates for text::fill.
 namespace webassets {
 
 extern const std::string_view page_html; // the frame around every page's <main>

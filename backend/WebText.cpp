@@ -9,7 +9,6 @@
 #include <chrono>
 #include <memory>
 #include <regex>
-#include <stdexcept>
 
 namespace webtext {
 
@@ -211,40 +210,6 @@ std::string html(std::string_view text) {
         }
     }
     return out;
-}
-
-std::string fill(std::string_view page, TemplateTexts texts, TemplateSections sections) {
-    const auto find = [](const auto &list, std::string_view name) {
-        for (const auto &entry : list)
-            if (entry.first == name)
-                return &entry.second;
-        throw std::logic_error("the page template needs \"" + std::string(name) + "\"");
-    };
-    std::string out;
-    out.reserve(page.size() * 2);
-    size_t at = 0;
-    while (true) {
-        const size_t open = page.find("{{", at);
-        const size_t close = open == std::string_view::npos ? open : page.find("}}", open);
-        if (close == std::string_view::npos) {
-            out.append(page.substr(at));
-            return out;
-        }
-        out.append(page.substr(at, open - at));
-        const std::string_view gap = page.substr(open + 2, close - open - 2);
-        at = close + 2;
-        if (gap.starts_with('#')) {
-            if (*find(sections, gap.substr(1)))
-                continue;
-            const std::string end = "{{/" + std::string(gap.substr(1)) + "}}";
-            const size_t skip = page.find(end, at);
-            if (skip == std::string_view::npos)
-                throw std::logic_error("the page template does not end " + std::string(gap));
-            at = skip + end.size();
-        } else if (!gap.starts_with('/')) {
-            out.append(*find(texts, gap));
-        }
-    }
 }
 
 std::optional<std::string> formField(std::string_view body, std::string_view key) {

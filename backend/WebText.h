@@ -1,10 +1,8 @@
 #pragma once
 
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 // Text rules of the website: what the invite API accepts, and how its pages and e-mails
 // write dates and user-supplied text.
@@ -35,14 +33,6 @@ std::string visitText(const std::optional<std::string> &date,
 
 // Escapes text for HTML element content and attribute values.
 std::string html(std::string_view text);
-
-// A page template with its gaps filled: "{{name}}" becomes the text of that name, as it is
-// (escape it first where it needs it); "{{#name}}...{{/name}}" is kept only when the
-// section of that name is on. Inserted texts are not read again. A gap without a text, or
-// a section that is not named, is a fault of the caller's and throws std::logic_error.
-using TemplateTexts = std::initializer_list<std::pair<std::string_view, std::string_view>>;
-using TemplateSections = std::initializer_list<std::pair<std::string_view, bool>>;
-std::string fill(std::string_view page, TemplateTexts texts, TemplateSections sections = {});
 
 // Decodes an application/x-www-form-urlencoded body into the value of `key` (the first
 // one); nullopt when absent.

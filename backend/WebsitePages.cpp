@@ -45,14 +45,13 @@ void send(httplib::Response &res, const Page &page) {
                             : "<script nonce=\"" + nonce + "\">\n" + page.script + "</script>";
     res.status = page.status;
     res.set_content(
-        webtext::fill(
-            webassets::page_html,
-            {{"robots", page.personal ? "<meta name=\"robots\" content=\"noindex\">" : ""},
-             {"title", html(page.title)},
-             {"nonce", nonce},
-             {"style", webassets::style_css},
-             {"body", page.body},
-             {"script", script}}),
+        text::fill(webassets::page_html,
+                   {{"robots", page.personal ? "<meta name=\"robots\" content=\"noindex\">" : ""},
+                    {"title", html(page.title)},
+                    {"nonce", nonce},
+                    {"style", webassets::style_css},
+                    {"body", page.body},
+                    {"script", script}}),
         "text/html; charset=utf-8");
 }
 
@@ -82,7 +81,7 @@ Page notFound(const std::string &title, const std::string &message) {
     page.title = title;
     page.status = 404;
     page.body =
-        webtext::fill(webassets::not_found_html, {{"title", html(title)}, {"message", message}});
+        text::fill(webassets::not_found_html, {{"title", html(title)}, {"message", message}});
     return page;
 }
 
@@ -128,20 +127,20 @@ std::string inviteBody(const Invite &invite, const std::string &link) {
     const std::string visitDay =
         invite.visitDate ? webtext::longDate(*invite.visitDate).value_or(*invite.visitDate) : "";
     const std::string place = html(invite.place.value_or(""));
-    return webtext::fill(webassets::invite_html,
-                         {{"visitor", html(invite.visitorName)},
-                          {"host", invite.place ? std::string_view(place) : "your host"},
-                          {"when", html(webtext::visitText(invite.visitDate, invite.visitTime))},
-                          {"place", place},
-                          {"note", html(invite.note.value_or(""))},
-                          {"used_on", html(invite.usedOn.value_or(""))},
-                          {"visit_day", html(visitDay)},
-                          {"qr", qr.value_or("")}},
-                         {{"place", invite.place.has_value()},
-                          {"note", invite.note.has_value()},
-                          {"used", used},
-                          {"expired", !used && invite.expired},
-                          {"qr", qr.has_value()}});
+    return text::fill(webassets::invite_html,
+                      {{"visitor", html(invite.visitorName)},
+                       {"host", invite.place ? std::string_view(place) : "your host"},
+                       {"when", html(webtext::visitText(invite.visitDate, invite.visitTime))},
+                       {"place", place},
+                       {"note", html(invite.note.value_or(""))},
+                       {"used_on", html(invite.usedOn.value_or(""))},
+                       {"visit_day", html(visitDay)},
+                       {"qr", qr.value_or("")}},
+                      {{"place", invite.place.has_value()},
+                       {"note", invite.note.has_value()},
+                       {"used", used},
+                       {"expired", !used && invite.expired},
+                       {"qr", qr.has_value()}});
 }
 
 } // namespace
@@ -205,12 +204,12 @@ void WebsitePages::callbackPage(const httplib::Request &req, httplib::Response &
     page.title = reset ? "Choose a new password" : "Welcome";
     page.personal = true;
     page.script = std::string(webassets::callback_js);
-    page.body = webtext::fill(
-        webassets::callback_html,
-        {{"home_hidden", reset ? " hidden" : ""},
-         {"invalid_hidden", reset ? "" : " hidden"},
-         {"invalid_reason",
-          reset ? "Open this page from the link in your password reset e-mail." : ""}});
+    page.body =
+        text::fill(webassets::callback_html,
+                   {{"home_hidden", reset ? " hidden" : ""},
+                    {"invalid_hidden", reset ? "" : " hidden"},
+                    {"invalid_reason",
+                     reset ? "Open this page from the link in your password reset e-mail." : ""}});
     send(res, page);
 }
 
@@ -276,8 +275,8 @@ void WebsitePages::dashboardPage(const httplib::Request &, httplib::Response &re
 }
 
 void WebsitePages::supportPage(const httplib::Request &, httplib::Response &res) {
-    send(res, staticPage("Support", webtext::fill(webassets::support_html,
-                                                  {{"site_url", html(m_siteUrl())}})));
+    send(res, staticPage("Support",
+                         text::fill(webassets::support_html, {{"site_url", html(m_siteUrl())}})));
 }
 
 void WebsitePages::privacyPage(const httplib::Request &, httplib::Response &res) {

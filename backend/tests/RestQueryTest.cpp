@@ -166,6 +166,15 @@ TEST(RestQuery, WritesRangesAndStatuses) {
     EXPECT_EQ(rest::statusForSqlState("42P01"), 404);
     EXPECT_EQ(rest::statusForSqlState("57014"), 504);
     EXPECT_EQ(rest::statusForSqlState("08006"), 503);
+    // A single code wins over its class, whichever the table names first.
+    EXPECT_EQ(rest::statusForSqlState("53400"), 500);
+    EXPECT_EQ(rest::statusForSqlState("53300"), 503);
+    EXPECT_EQ(rest::statusForSqlState("25006"), 405);
+    EXPECT_EQ(rest::statusForSqlState("25P02"), 500);
+    EXPECT_EQ(rest::statusForSqlState("P0001"), 400);
+    EXPECT_EQ(rest::statusForSqlState("P0002"), 500);
+    EXPECT_EQ(rest::statusForSqlState("57P01"), 503);
+    EXPECT_EQ(rest::statusForSqlState("54001"), 413);
     EXPECT_EQ(rest::statusForSqlState("PT404"), 404);
     EXPECT_EQ(rest::statusForSqlState("PT600"), 400); // not an HTTP error status
     EXPECT_EQ(rest::statusForSqlState("PT4x4"), 400);
