@@ -39,11 +39,12 @@ void send(httplib::Response &res, const Page &page) {
     res.set_header("Referrer-Policy", "no-referrer");
     res.set_header("Cache-Control", page.personal ? "no-store" : "no-cache");
 
-    // The frame names an empty icon, so that browsers do not ask for /favicon.ico.
     const std::string script =
         page.script.empty() ? std::string()
                             : "<script nonce=\"" + nonce + "\">\n" + page.script + "</script>";
     res.status = page.status;
+    // The frame (page.html) names an empty icon, so that browsers do not ask for
+    // /favicon.ico.
     res.set_content(
         text::fill(webassets::page_html,
                    {{"robots", page.personal ? "<meta name=\"robots\" content=\"noindex\">" : ""},
@@ -157,6 +158,7 @@ void WebsitePages::install(httplib::Server &server) {
                 (this->*handler)(req, res);
             } catch (...) {
                 logFailure(req, ApiFailure::of(std::current_exception()));
+                res = httplib::Response(); // nothing of the half-made answer
                 Page page = staticPage("Something went wrong", webassets::error_html);
                 page.status = 503;
                 send(res, page);
