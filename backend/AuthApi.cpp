@@ -1,12 +1,13 @@
 #include "AuthApi.h"
 
+#include "ApiFailure.h"
+#include "Clock.h"
 #include "Crypto.h"
 #include "Http.h"
 #include "RestQuery.h"
+#include "Text.h"
 
-#include <chrono>
 #include <cmath>
-#include <iostream>
 #include <regex>
 
 namespace {
@@ -14,12 +15,6 @@ namespace {
 constexpr size_t minPasswordLength = 8;
 // bcrypt reads only the first 72 bytes; a longer password would be silently cut.
 constexpr size_t maxPasswordBytes = 72;
-
-int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // The user object of the auth API, built by the database from a row aliased `u`.
 const std::string userJsonSql =
@@ -36,11 +31,14 @@ const std::string userJsonSql =
 // reveal whether an address has an account.
 const std::string dummyHashSql = "SELECT extensions.crypt($1, '$2a$10$CwTycUXWue0Thq9StjUM0u')";
 
-struct BadRequest {
+// A request the auth API refuses, with the status and error code of its answer.
+struct AuthError : std::runtime_error {
+    AuthError(int status, std::string code, const std::string &message, int retryAfter = 0)
+        : std::runtime_error(message), status(status), code(std::move(code)),
+          retryAfter(retryAfter) {}
     int status;
     std::string code;
-    std::string message;
-    int retryAfter = 0; // seconds, for 429
+    int retryAfter; // seconds, for 429
 };
 
 // Refuses when the key's bucket is empty.
@@ -48,20 +46,19 @@ void limit(RateLimiter &limiter, const std::string &key, const char *code,
            const std::string &message) {
     const double wait = limiter.take(key);
     if (wait > 0)
-        throw BadRequest{429, code, message, int(std::ceil(wait))};
+        throw AuthError{429, code, message, int(std::ceil(wait))};
 }
 
 // PostgreSQL cannot store a NUL character in text or JSON; say so instead of failing.
 void rejectNul(const nlohmann::json &value) {
     const auto hasNul = [](const std::string &s) { return s.find('\0') != std::string::npos; };
     if (value.is_string() && hasNul(value.get_ref<const std::string &>()))
-        throw BadRequest{400, "validation_failed",
-                         "Text may not contain a NUL character (\\u0000)"};
+        throw AuthError{400, "validation_failed", "Text may not contain a NUL character (\\u0000)"};
     if (value.is_object())
         for (const auto &item : value.items()) {
             if (hasNul(item.key()))
-                throw BadRequest{400, "validation_failed",
-                                 "Text may not contain a NUL character (\\u0000)"};
+                throw AuthError{400, "validation_failed",
+                                "Text may not contain a NUL character (\\u0000)"};
             rejectNul(item.value());
         }
     if (value.is_array())
@@ -78,28 +75,18 @@ std::optional<std::string> apiVersion(const httplib::Request &req) {
     return version;
 }
 
-std::string trimSpaces(const std::string &s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
-        --e;
-    return s.substr(b, e - b);
-}
-
 // The request body as a JSON object; an empty body counts as {}.
 nlohmann::json parseObject(const std::string &body) {
     if (body.empty())
         return nlohmann::json::object();
     if (rest::jsonDepth(body) > 64)
-        throw BadRequest{400, "bad_json",
-                         "Could not parse request body as JSON: nested too deeply"};
+        throw AuthError{400, "bad_json", "Could not parse request body as JSON: nested too deeply"};
     auto parsed = nlohmann::json::parse(body, nullptr, false);
     if (parsed.is_discarded())
-        throw BadRequest{400, "bad_json", "Could not parse request body as JSON: invalid JSON"};
+        throw AuthError{400, "bad_json", "Could not parse request body as JSON: invalid JSON"};
     if (!parsed.is_object())
-        throw BadRequest{400, "bad_json",
-                         "Could not parse request body as JSON: expected an object"};
+        throw AuthError{400, "bad_json",
+                        "Could not parse request body as JSON: expected an object"};
     return parsed;
 }
 
@@ -108,14 +95,14 @@ std::optional<std::string> stringField(const nlohmann::json &body, const char *k
     if (it == body.end() || it->is_null())
         return std::nullopt;
     if (!it->is_string())
-        throw BadRequest{400, "bad_json",
-                         std::string("Could not parse request body as JSON: ") + key +
-                             " must be a string"};
+        throw AuthError{400, "bad_json",
+                        std::string("Could not parse request body as JSON: ") + key +
+                            " must be a string"};
     return it->get<std::string>();
 }
 
 std::string normalizedEmail(const std::string &raw) {
-    std::string email = trimSpaces(raw);
+    std::string email(text::trim(raw));
     for (char &c : email)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return email;
@@ -132,22 +119,15 @@ bool validEmail(const std::string &email) {
     return std::regex_match(email, pattern);
 }
 
-size_t codePoints(const std::string &s) {
-    size_t n = 0;
-    for (unsigned char c : s)
-        n += (c & 0xc0) != 0x80;
-    return n;
-}
-
 void checkPassword(const std::string &password) {
     if (password.find('\0') != std::string::npos)
-        throw BadRequest{422, "validation_failed", "Password may not contain a NUL character"};
+        throw AuthError{422, "validation_failed", "Password may not contain a NUL character"};
     if (password.size() > maxPasswordBytes)
-        throw BadRequest{422, "validation_failed", "Password cannot be longer than 72 characters"};
-    if (codePoints(password) < minPasswordLength)
-        throw BadRequest{422, "weak_password",
-                         "Password should be at least " + std::to_string(minPasswordLength) +
-                             " characters."};
+        throw AuthError{422, "validation_failed", "Password cannot be longer than 72 characters"};
+    if (text::codePoints(password) < minPasswordLength)
+        throw AuthError{422, "weak_password",
+                        "Password should be at least " + std::to_string(minPasswordLength) +
+                            " characters."};
 }
 
 std::string displayName(const nlohmann::json &metadata) {
@@ -156,6 +136,38 @@ std::string displayName(const nlohmann::json &metadata) {
             return it->get<std::string>();
     return {};
 }
+
+// The user metadata a body sets ("data"), when it sets any.
+std::optional<nlohmann::json> metadataField(const nlohmann::json &body) {
+    const auto it = body.find("data");
+    if (it == body.end() || it->is_null())
+        return std::nullopt;
+    if (!it->is_object())
+        throw AuthError{400, "bad_json",
+                        "Could not parse request body as JSON: data must be an object"};
+    rejectNul(*it);
+    return *it;
+}
+
+// A new account that may sign in at once; no row when the address has an account.
+const std::string insertConfirmedUserSql =
+    "INSERT INTO auth.users (email, encrypted_password, email_confirmed_at, raw_user_meta_data) "
+    "VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', 10)), now(), $3::jsonb) "
+    "ON CONFLICT (email) DO NOTHING RETURNING id::text";
+
+// A new account waiting for its address to be confirmed. Signing up again before
+// confirming takes the newer password and link; a confirmed address gets no row.
+const std::string insertUnconfirmedUserSql =
+    "WITH u AS (INSERT INTO auth.users AS existing (email, encrypted_password, "
+    "raw_user_meta_data, confirmation_token, confirmation_sent_at) "
+    "  VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', 10)), $3::jsonb, $4, now()) "
+    "  ON CONFLICT (email) DO UPDATE SET encrypted_password = EXCLUDED.encrypted_password, "
+    "    raw_user_meta_data = EXCLUDED.raw_user_meta_data, "
+    "    confirmation_token = EXCLUDED.confirmation_token, confirmation_sent_at = now(), "
+    "    updated_at = now() "
+    "  WHERE existing.email_confirmed_at IS NULL RETURNING *) "
+    "SELECT " +
+    userJsonSql + " FROM u";
 
 } // namespace
 
@@ -179,47 +191,36 @@ AuthApi::AuthApi(Db &db, const Jwt &jwt, Outbox &outbox, Settings settings)
       m_mailByEmail(m_settings.rateLimits.mailPerEmail),
       m_refreshByAddress(m_settings.rateLimits.refresh) {}
 
-template <class F>
-void AuthApi::guarded(const httplib::Request &req, httplib::Response &res, F &&fn) {
+void AuthApi::guarded(const httplib::Request &req, httplib::Response &res, Handler handler) {
     // The official clients read an error body's code by the version the answer names;
     // the body's form follows the version asked for (see http::sendAuthError).
     if (const auto version = apiVersion(req))
         res.set_header("X-Supabase-Api-Version", *version);
     try {
-        fn();
-    } catch (const BadRequest &e) {
+        (this->*handler)(req, res);
+    } catch (const AuthError &e) {
         if (e.retryAfter > 0)
             res.set_header("Retry-After", std::to_string(e.retryAfter));
-        http::sendAuthError(req, res, e.status, e.code, e.message);
-    } catch (const Db::Unavailable &e) {
-        http::sendAuthError(req, res, 503, "unexpected_failure", "The database is not available");
-    } catch (const pqxx::broken_connection &e) {
-        http::sendAuthError(req, res, 503, "unexpected_failure", "The database is not available");
-    } catch (const std::exception &e) {
-        std::cerr << "greetwell-backend: auth error: " << e.what() << std::endl;
-        http::sendAuthError(req, res, 500, "unexpected_failure",
-                            "Unexpected failure, please try again");
+        http::sendAuthError(req, res, e.status, e.code, e.what());
+    } catch (...) {
+        sendFailure(ApiForm::Auth, req, res, std::current_exception());
     }
 }
 
 void AuthApi::install(httplib::Server &server) {
-    using Req = const httplib::Request &;
-    using Res = httplib::Response &;
-    server.Post("/auth/v1/token",
-                [this](Req req, Res res) { guarded(req, res, [&] { token(req, res); }); });
-    server.Post("/auth/v1/signup",
-                [this](Req req, Res res) { guarded(req, res, [&] { signup(req, res); }); });
-    server.Post("/auth/v1/recover",
-                [this](Req req, Res res) { guarded(req, res, [&] { recover(req, res); }); });
-    server.Get("/auth/v1/verify",
-               [this](Req req, Res res) { guarded(req, res, [&] { verify(req, res); }); });
-    server.Get("/auth/v1/user",
-               [this](Req req, Res res) { guarded(req, res, [&] { getUser(req, res); }); });
-    server.Put("/auth/v1/user",
-               [this](Req req, Res res) { guarded(req, res, [&] { putUser(req, res); }); });
-    server.Post("/auth/v1/logout",
-                [this](Req req, Res res) { guarded(req, res, [&] { logout(req, res); }); });
-    server.Get("/auth/v1/health", [](Req, Res res) {
+    const auto guard = [this](Handler handler) {
+        return [this, handler](const httplib::Request &req, httplib::Response &res) {
+            guarded(req, res, handler);
+        };
+    };
+    server.Post("/auth/v1/token", guard(&AuthApi::token));
+    server.Post("/auth/v1/signup", guard(&AuthApi::signup));
+    server.Post("/auth/v1/recover", guard(&AuthApi::recover));
+    server.Get("/auth/v1/verify", guard(&AuthApi::verify));
+    server.Get("/auth/v1/user", guard(&AuthApi::getUser));
+    server.Put("/auth/v1/user", guard(&AuthApi::putUser));
+    server.Post("/auth/v1/logout", guard(&AuthApi::logout));
+    server.Get("/auth/v1/health", [](const httplib::Request &, httplib::Response &res) {
         http::sendJson(res, 200,
                        nlohmann::ordered_json{{"version", GW_BACKEND_VERSION},
                                               {"name", "greetwell-backend"},
@@ -265,10 +266,10 @@ void AuthApi::limitMail(const httplib::Request &req, const std::string &email) {
           "Email rate limit exceeded");
     const double wait = m_mailByEmail.take(email);
     if (wait > 0)
-        throw BadRequest{429, "over_email_send_rate_limit",
-                         "For security purposes, you can only request this after " +
-                             std::to_string(int(std::ceil(wait))) + " seconds.",
-                         int(std::ceil(wait))};
+        throw AuthError{429, "over_email_send_rate_limit",
+                        "For security purposes, you can only request this after " +
+                            std::to_string(int(std::ceil(wait))) + " seconds.",
+                        int(std::ceil(wait))};
 }
 
 AuthApi::Session AuthApi::tokensFor(const std::string &sessionId, const std::string &userJson,
@@ -317,22 +318,25 @@ AuthApi::Session AuthApi::issueSession(Db::Tx &tx, const std::string &userId,
     return session;
 }
 
+std::optional<AuthApi::Session> AuthApi::openConfirmedAccount(const SignUp &signUp) {
+    return m_db.asServer([&](Db::Tx &tx) -> std::optional<Session> {
+        const auto rows =
+            tx.exec(insertConfirmedUserSql, signUp.email, signUp.password, signUp.metadata.dump());
+        if (rows.empty())
+            return std::nullopt;
+        return issueSession(tx, rows[0][0].c_str(), "password");
+    });
+}
+
 AuthApi::Session AuthApi::createConfirmedUser(const std::string &rawEmail,
                                               const std::string &password,
                                               const nlohmann::json &metadata) {
-    const std::string email = normalizedEmail(rawEmail);
+    const SignUp signUp{normalizedEmail(rawEmail), password, metadata};
     checkPassword(password);
-    return m_db.asServer([&](Db::Tx &tx) {
-        const auto rows = tx.exec(
-            "INSERT INTO auth.users (email, encrypted_password, email_confirmed_at, "
-            "raw_user_meta_data) "
-            "VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', 10)), now(), $3::jsonb) "
-            "ON CONFLICT (email) DO NOTHING RETURNING id::text",
-            email, password, metadata.dump());
-        if (rows.empty())
-            throw std::runtime_error("an account for " + email + " already exists");
-        return issueSession(tx, rows[0][0].c_str(), "password");
-    });
+    auto session = openConfirmedAccount(signUp);
+    if (!session)
+        throw std::runtime_error("an account for " + signUp.email + " already exists");
+    return std::move(*session);
 }
 
 void AuthApi::token(const httplib::Request &req, httplib::Response &res) {
@@ -342,7 +346,7 @@ void AuthApi::token(const httplib::Request &req, httplib::Response &res) {
         return passwordGrant(req, res, body);
     if (grant == "refresh_token")
         return refreshGrant(req, res, body);
-    throw BadRequest{400, "validation_failed", "unsupported_grant_type"};
+    throw AuthError{400, "validation_failed", "unsupported_grant_type"};
 }
 
 void AuthApi::passwordGrant(const httplib::Request &req, httplib::Response &res,
@@ -350,12 +354,12 @@ void AuthApi::passwordGrant(const httplib::Request &req, httplib::Response &res,
     const auto rawEmail = stringField(body, "email");
     const auto password = stringField(body, "password");
     if (!rawEmail || rawEmail->empty())
-        throw BadRequest{400, "validation_failed", "missing email or phone"};
+        throw AuthError{400, "validation_failed", "missing email or phone"};
     if (!password || password->empty())
-        throw BadRequest{400, "validation_failed", "missing password"};
+        throw AuthError{400, "validation_failed", "missing password"};
     const std::string email = normalizedEmail(*rawEmail);
     if (password->find('\0') != std::string::npos || email.find('\0') != std::string::npos)
-        throw BadRequest{400, "invalid_credentials", "Invalid login credentials"};
+        throw AuthError{400, "invalid_credentials", "Invalid login credentials"};
     limitSignIn(req, email);
 
     enum class Result { Ok, Wrong, Unconfirmed };
@@ -377,9 +381,9 @@ void AuthApi::passwordGrant(const httplib::Request &req, httplib::Response &res,
         return Result::Ok;
     });
     if (result == Result::Wrong)
-        throw BadRequest{400, "invalid_credentials", "Invalid login credentials"};
+        throw AuthError{400, "invalid_credentials", "Invalid login credentials"};
     if (result == Result::Unconfirmed)
-        throw BadRequest{400, "email_not_confirmed", "Email not confirmed"};
+        throw AuthError{400, "email_not_confirmed", "Email not confirmed"};
     http::sendJson(res, 200, session.toJson());
 }
 
@@ -387,146 +391,130 @@ void AuthApi::refreshGrant(const httplib::Request &req, httplib::Response &res,
                            const nlohmann::json &body) {
     const auto refresh = stringField(body, "refresh_token");
     if (!refresh || refresh->empty())
-        throw BadRequest{400, "validation_failed", "refresh_token required"};
+        throw AuthError{400, "validation_failed", "refresh_token required"};
     limit(m_refreshByAddress, req.remote_addr, "over_request_rate_limit",
           "Request rate limit reached");
-    const std::string hash = crypto::sha256Hex(*refresh);
 
-    enum class Result { Ok, Reused, Unknown };
     Session session;
-    const Result result = m_db.asServer([&](Db::Tx &tx) {
-        // Spending the token and checking it was unspent is one statement, so of two
-        // requests racing with the same token exactly one spends it; the other waits for
-        // it and then finds the token spent moments ago.
-        const auto spent =
-            tx.exec("UPDATE auth.refresh_tokens SET revoked = true, updated_at = now() "
-                    "WHERE token = $1 AND NOT revoked RETURNING session_id::text",
-                    hash);
-        std::string sessionId, next;
-        if (!spent.empty()) {
-            sessionId = spent[0][0].c_str();
-            next = nextRefreshToken(*refresh);
-            tx.exec("INSERT INTO auth.refresh_tokens (token, user_id, session_id, parent) "
-                    "SELECT $1, user_id, id, $3 FROM auth.sessions WHERE id = $2::uuid",
-                    crypto::sha256Hex(next), sessionId, hash);
-        } else {
-            const auto known =
-                tx.exec("SELECT session_id::text, updated_at > now() - $2::int * interval '1 "
-                        "second' FROM auth.refresh_tokens WHERE token = $1",
-                        hash, std::to_string(m_settings.refreshReuseInterval));
-            if (known.empty())
-                return Result::Unknown;
-            sessionId = known[0][0].c_str();
-            if (known[0][1].as<bool>()) {
-                // Spent moments ago: hand out the token now in use, following the chain
-                // in case it moved on more than once within the interval.
-                std::string token = *refresh;
-                for (int step = 0; step < 16 && next.empty(); ++step) {
-                    token = nextRefreshToken(token);
-                    const auto child =
-                        tx.exec("SELECT revoked FROM auth.refresh_tokens WHERE token = $1 AND "
-                                "session_id = $2::uuid",
-                                crypto::sha256Hex(token), sessionId);
-                    if (child.empty())
-                        break;
-                    if (!child[0][0].as<bool>())
-                        next = token;
-                }
-            }
-            if (next.empty()) {
-                // A spent token used again later means it leaked or was copied: the
-                // session ends, its access tokens included.
-                tx.exec("DELETE FROM auth.sessions WHERE id = $1::uuid", sessionId);
-                return Result::Reused;
-            }
-        }
+    const Rotation::Result result = m_db.asServer([&](Db::Tx &tx) {
+        const Rotation rotation = rotate(tx, *refresh);
+        if (rotation.result != Rotation::Result::Ok)
+            return rotation.result;
         const auto row = tx.exec("WITH s AS (UPDATE auth.sessions SET refreshed_at = now(), "
                                  "updated_at = now() WHERE id = $1::uuid RETURNING user_id) "
                                  "SELECT " +
                                      userJsonSql + " FROM s JOIN auth.users u ON u.id = s.user_id",
-                                 sessionId);
+                                 rotation.sessionId);
         if (row.empty())
-            return Result::Unknown;
-        session = tokensFor(sessionId, row[0][0].c_str(), "token_refresh");
-        session.refreshToken = next;
-        return Result::Ok;
+            return Rotation::Result::Unknown;
+        session = tokensFor(rotation.sessionId, row[0][0].c_str(), "token_refresh");
+        session.refreshToken = rotation.next;
+        return Rotation::Result::Ok;
     });
-    if (result == Result::Unknown)
-        throw BadRequest{400, "refresh_token_not_found",
-                         "Invalid Refresh Token: Refresh Token Not Found"};
-    if (result == Result::Reused)
-        throw BadRequest{400, "refresh_token_already_used", "Invalid Refresh Token: Already Used"};
+    if (result == Rotation::Result::Unknown)
+        throw AuthError{400, "refresh_token_not_found",
+                        "Invalid Refresh Token: Refresh Token Not Found"};
+    if (result == Rotation::Result::Reused)
+        throw AuthError{400, "refresh_token_already_used", "Invalid Refresh Token: Already Used"};
     http::sendJson(res, 200, session.toJson());
 }
 
-void AuthApi::signup(const httplib::Request &req, httplib::Response &res) {
-    const auto body = parseObject(req.body);
-    const auto rawEmail = stringField(body, "email");
-    const auto password = stringField(body, "password");
-    if (!rawEmail || rawEmail->empty())
-        throw BadRequest{400, "validation_failed", "To signup, please provide your email"};
-    const std::string email = normalizedEmail(*rawEmail);
-    if (!validEmail(email))
-        throw BadRequest{400, "validation_failed",
-                         "Unable to validate email address: invalid format"};
-    if (!password || password->empty())
-        throw BadRequest{400, "validation_failed", "Signup requires a valid password"};
-    checkPassword(*password);
-    nlohmann::json metadata = nlohmann::json::object();
-    if (const auto it = body.find("data"); it != body.end() && !it->is_null()) {
-        if (!it->is_object())
-            throw BadRequest{400, "bad_json",
-                             "Could not parse request body as JSON: data must be an object"};
-        rejectNul(*it);
-        metadata = *it;
+AuthApi::Rotation AuthApi::rotate(Db::Tx &tx, const std::string &refresh) {
+    const std::string hash = crypto::sha256Hex(refresh);
+    // Spending the token and checking it was unspent is one statement, so of two requests
+    // racing with the same token exactly one spends it; the other waits for it and then
+    // finds the token spent moments ago.
+    const auto spent = tx.exec("UPDATE auth.refresh_tokens SET revoked = true, updated_at = now() "
+                               "WHERE token = $1 AND NOT revoked RETURNING session_id::text",
+                               hash);
+    if (!spent.empty()) {
+        Rotation rotation{Rotation::Result::Ok, spent[0][0].c_str(), nextRefreshToken(refresh)};
+        tx.exec("INSERT INTO auth.refresh_tokens (token, user_id, session_id, parent) "
+                "SELECT $1, user_id, id, $3 FROM auth.sessions WHERE id = $2::uuid",
+                crypto::sha256Hex(rotation.next), rotation.sessionId, hash);
+        return rotation;
     }
-    limitSignIn(req, email);
-    if (!m_settings.autoconfirm)
-        limitMail(req, email);
+    const auto known = tx.exec("SELECT session_id::text, updated_at > now() - $2::int * "
+                               "interval '1 second' FROM auth.refresh_tokens WHERE token = $1",
+                               hash, std::to_string(m_settings.refreshReuseInterval));
+    if (known.empty())
+        return {Rotation::Result::Unknown, {}, {}};
+    Rotation rotation{Rotation::Result::Ok, known[0][0].c_str(), {}};
+    // Spent moments ago (a lost answer, two desks at once): the token now in use.
+    if (known[0][1].as<bool>())
+        rotation.next = tokenInUse(tx, refresh, rotation.sessionId);
+    if (rotation.next.empty()) {
+        // A spent token used again later means it leaked or was copied: the session
+        // ends, its access tokens included.
+        tx.exec("DELETE FROM auth.sessions WHERE id = $1::uuid", rotation.sessionId);
+        rotation.result = Rotation::Result::Reused;
+    }
+    return rotation;
+}
 
+std::string AuthApi::tokenInUse(Db::Tx &tx, const std::string &spent,
+                                const std::string &sessionId) const {
+    // Follows the chain in case it moved on more than once within the interval.
+    std::string token = spent;
+    for (int step = 0; step < 16; ++step) {
+        token = nextRefreshToken(token);
+        const auto child = tx.exec("SELECT revoked FROM auth.refresh_tokens WHERE token = $1 AND "
+                                   "session_id = $2::uuid",
+                                   crypto::sha256Hex(token), sessionId);
+        if (child.empty())
+            return {};
+        if (!child[0][0].as<bool>())
+            return token;
+    }
+    return {};
+}
+
+void AuthApi::signup(const httplib::Request &req, httplib::Response &res) {
+    const SignUp signUp = readSignUp(req.body);
+    limitSignIn(req, signUp.email);
     if (m_settings.autoconfirm) {
-        const auto session = m_db.asServer([&](Db::Tx &tx) -> std::optional<Session> {
-            const auto rows = tx.exec("INSERT INTO auth.users (email, encrypted_password, "
-                                      "email_confirmed_at, raw_user_meta_data) "
-                                      "VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', "
-                                      "10)), now(), $3::jsonb) "
-                                      "ON CONFLICT (email) DO NOTHING RETURNING id::text",
-                                      email, *password, metadata.dump());
-            if (rows.empty())
-                return std::nullopt;
-            return issueSession(tx, rows[0][0].c_str(), "password");
-        });
+        const auto session = openConfirmedAccount(signUp);
         if (!session)
-            throw BadRequest{422, "user_already_exists", "User already registered"};
+            throw AuthError{422, "user_already_exists", "User already registered"};
         http::sendJson(res, 200, session->toJson());
         return;
     }
+    limitMail(req, signUp.email);
+    const auto user = openUnconfirmedAccount(signUp, http::queryParam(req, "redirect_to"));
+    if (!user)
+        throw AuthError{422, "user_already_exists", "User already registered"};
+    http::sendJson(res, 200, *user);
+}
 
-    // Confirmation by e-mail. Signing up again before confirming sends a new link (and
-    // takes the newer password); a confirmed address is refused.
+AuthApi::SignUp AuthApi::readSignUp(const std::string &text) {
+    const auto body = parseObject(text);
+    const auto rawEmail = stringField(body, "email");
+    const auto password = stringField(body, "password");
+    if (!rawEmail || rawEmail->empty())
+        throw AuthError{400, "validation_failed", "To signup, please provide your email"};
+    const std::string email = normalizedEmail(*rawEmail);
+    if (!validEmail(email))
+        throw AuthError{400, "validation_failed",
+                        "Unable to validate email address: invalid format"};
+    if (!password || password->empty())
+        throw AuthError{400, "validation_failed", "Signup requires a valid password"};
+    checkPassword(*password);
+    return {email, *password, metadataField(body).value_or(nlohmann::json::object())};
+}
+
+std::optional<std::string> AuthApi::openUnconfirmedAccount(const SignUp &signUp,
+                                                           const std::string &redirectTo) {
     const std::string token = crypto::randomToken(32);
-    const std::string redirect = safeRedirect(http::queryParam(req, "redirect_to"));
-    const auto user = m_db.asServer([&](Db::Tx &tx) -> std::optional<std::string> {
-        const auto rows = tx.exec(
-            "WITH u AS (INSERT INTO auth.users AS existing (email, encrypted_password, "
-            "raw_user_meta_data, "
-            "                                  confirmation_token, confirmation_sent_at) "
-            "  VALUES ($1, extensions.crypt($2, extensions.gen_salt('bf', 10)), $3::jsonb, $4, "
-            "now()) "
-            "  ON CONFLICT (email) DO UPDATE SET encrypted_password = EXCLUDED.encrypted_password, "
-            "    raw_user_meta_data = EXCLUDED.raw_user_meta_data, "
-            "    confirmation_token = EXCLUDED.confirmation_token, confirmation_sent_at = now(), "
-            "updated_at = now() "
-            "  WHERE existing.email_confirmed_at IS NULL RETURNING *) "
-            "SELECT " +
-                userJsonSql + " FROM u",
-            email, *password, metadata.dump(), crypto::sha256Hex(token));
+    const std::string redirect = safeRedirect(redirectTo);
+    return m_db.asServer([&](Db::Tx &tx) -> std::optional<std::string> {
+        const auto rows = tx.exec(insertUnconfirmedUserSql, signUp.email, signUp.password,
+                                  signUp.metadata.dump(), crypto::sha256Hex(token));
         if (rows.empty())
             return std::nullopt;
         // Written before the commit: if the mail cannot be written, no account is left
         // waiting for a link that never went out.
-        const std::string name = displayName(metadata);
-        m_outbox.write({email,
+        const std::string name = displayName(signUp.metadata);
+        m_outbox.write({signUp.email,
                         "Confirm your Greetwell account",
                         "Hello" + (name.empty() ? std::string() : " " + name) +
                             ",\n\n"
@@ -538,16 +526,13 @@ void AuthApi::signup(const httplib::Request &req, httplib::Response &res) {
                         "confirm"});
         return std::string(rows[0][0].c_str());
     });
-    if (!user)
-        throw BadRequest{422, "user_already_exists", "User already registered"};
-    http::sendJson(res, 200, *user);
 }
 
 void AuthApi::recover(const httplib::Request &req, httplib::Response &res) {
     const auto body = parseObject(req.body);
     const auto rawEmail = stringField(body, "email");
     if (!rawEmail || rawEmail->empty())
-        throw BadRequest{422, "validation_failed", "Password recovery requires an email"};
+        throw AuthError{422, "validation_failed", "Password recovery requires an email"};
     const std::string email = normalizedEmail(*rawEmail);
     // The answer is the same whether or not the address has an account, and so are the
     // limits.
@@ -645,8 +630,8 @@ void AuthApi::getUser(const httplib::Request &req, httplib::Response &res) {
         return std::string(rows[0][0].c_str());
     });
     if (!user)
-        throw BadRequest{401, "session_not_found",
-                         "Session from session_id claim in JWT does not exist"};
+        throw AuthError{401, "session_not_found",
+                        "Session from session_id claim in JWT does not exist"};
     http::sendJson(res, 200, *user);
 }
 
@@ -658,16 +643,11 @@ void AuthApi::putUser(const httplib::Request &req, httplib::Response &res) {
     const auto password = stringField(body, "password");
     if (password)
         checkPassword(*password);
-    std::optional<std::string> metadata;
-    if (const auto it = body.find("data"); it != body.end() && !it->is_null()) {
-        if (!it->is_object())
-            throw BadRequest{400, "bad_json",
-                             "Could not parse request body as JSON: data must be an object"};
-        rejectNul(*it);
-        metadata = it->dump();
-    }
+    const auto data = metadataField(body);
+    const std::optional<std::string> metadata =
+        data ? std::optional<std::string>(data->dump()) : std::nullopt;
     if (stringField(body, "email"))
-        throw BadRequest{422, "validation_failed", "Changing the e-mail address is not supported"};
+        throw AuthError{422, "validation_failed", "Changing the e-mail address is not supported"};
 
     enum class Result { Ok, NoSession, SamePassword };
     std::string user;
@@ -701,11 +681,11 @@ void AuthApi::putUser(const httplib::Request &req, httplib::Response &res) {
         return Result::Ok;
     });
     if (result == Result::NoSession)
-        throw BadRequest{401, "session_not_found",
-                         "Session from session_id claim in JWT does not exist"};
+        throw AuthError{401, "session_not_found",
+                        "Session from session_id claim in JWT does not exist"};
     if (result == Result::SamePassword)
-        throw BadRequest{422, "same_password",
-                         "New password should be different from the old password."};
+        throw AuthError{422, "same_password",
+                        "New password should be different from the old password."};
     http::sendJson(res, 200, user);
 }
 
@@ -718,7 +698,7 @@ void AuthApi::logout(const httplib::Request &req, httplib::Response &res) {
     const std::string scope =
         http::hasQueryParam(req, "scope") ? http::queryParam(req, "scope") : "local";
     if (scope != "local" && scope != "global" && scope != "others")
-        throw BadRequest{400, "validation_failed", "scope must be one of local, global, others"};
+        throw AuthError{400, "validation_failed", "scope must be one of local, global, others"};
     const std::string sessionId =
         crypto::isUuid(caller->sessionId) ? caller->sessionId : std::string();
     m_db.asServer([&](Db::Tx &tx) {

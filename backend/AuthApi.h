@@ -76,6 +76,20 @@ private:
     void putUser(const httplib::Request &req, httplib::Response &res);
     void logout(const httplib::Request &req, httplib::Response &res);
 
+    // A sign-up request after checking.
+    struct SignUp {
+        std::string email; // normalised
+        std::string password;
+        nlohmann::json metadata; // an object
+    };
+    static SignUp readSignUp(const std::string &body);
+    // A confirmed account, signed in; nullopt when the address has an account.
+    std::optional<Session> openConfirmedAccount(const SignUp &signUp);
+    // An account that waits for the link mailed to its address; its user object, or
+    // nullopt when the address has a confirmed account.
+    std::optional<std::string> openUnconfirmedAccount(const SignUp &signUp,
+                                                      const std::string &redirectTo);
+
     // Opens a session for a user inside the caller's transaction.
     Session issueSession(Db::Tx &tx, const std::string &userId, const std::string &method);
     Session tokensFor(const std::string &sessionId, const std::string &userJson,
@@ -87,7 +101,23 @@ private:
     std::string verifyLink(const std::string &token, const std::string &type,
                            const std::string &redirect) const;
 
-    template <class F> void guarded(const httplib::Request &req, httplib::Response &res, F &&fn);
+    using Handler = void (AuthApi::*)(const httplib::Request &, httplib::Response &);
+    // Runs a route's handler and answers what it throws in the auth API's error form.
+    void guarded(const httplib::Request &req, httplib::Response &res, Handler handler);
+
+    // What a refresh token is worth: the next token of its chain when it was unspent; the
+    // token now in use when it was spent within the reuse interval; otherwise nothing, and
+    // a spent token ends its session (Reused).
+    struct Rotation {
+        enum class Result { Ok, Reused, Unknown } result;
+        std::string sessionId;
+        std::string next;
+    };
+    Rotation rotate(Db::Tx &tx, const std::string &refresh);
+    // The unspent token of the session's chain after `spent`; empty when there is none
+    // within a few steps.
+    std::string tokenInUse(Db::Tx &tx, const std::string &spent,
+                           const std::string &sessionId) const;
 
     // The token that follows `token` in its session's chain.
     std::string nextRefreshToken(const std::string &token) const;

@@ -1,9 +1,9 @@
 #include "Backend.h"
 
+#include "ApiFailure.h"
 #include "Crypto.h"
 #include "Http.h"
 
-#include <iostream>
 #include <thread>
 
 namespace {
@@ -101,22 +101,10 @@ Backend::Backend(Config config)
 
     m_routes.onException = [](const http::Request &req, http::Response &res,
                               std::exception_ptr error) {
-        if (underApi(req.path, "rest/v1")) {
-            sendRestException(res, error);
-            return;
-        }
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception &e) {
-            std::cerr << "greetwell-backend: internal error on " << req.path << ": " << e.what()
-                      << std::endl;
-        } catch (...) {
-        }
-        if (underApi(req.path, "auth/v1"))
-            http::sendAuthError(req, res, 500, "unexpected_failure",
-                                "Unexpected failure, please try again");
-        else
-            http::sendWebError(res, 500, "Something went wrong on the server. Please try again.");
+        const ApiForm form = underApi(req.path, "rest/v1")   ? ApiForm::Rest
+                             : underApi(req.path, "auth/v1") ? ApiForm::Auth
+                                                             : ApiForm::Web;
+        sendFailure(form, req, res, error);
     };
 
     m_auth.install(m_routes);

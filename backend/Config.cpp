@@ -104,109 +104,125 @@ std::string Config::usage() {
            "  --help                 show this text\n";
 }
 
-std::optional<int> Config::parse(int argc, char **argv, Config &out) {
-    bool secretFromFile = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string &target) {
-            if (i + 1 >= argc) {
-                std::cerr << "greetwell-backend: " << arg << " needs a value\n";
-                return false;
-            }
-            target = argv[++i];
-            return true;
-        };
-        auto number = [&](int64_t min, int64_t max, int64_t &target) {
-            std::string text;
-            if (!value(text))
-                return false;
-            if (!parseInt(text, min, max, target)) {
-                std::cerr << "greetwell-backend: " << arg << " expects a whole number from " << min
-                          << " to " << max << ", not \"" << text << "\"\n";
-                return false;
-            }
-            return true;
-        };
-        int64_t n = 0;
-        if (arg == "--help" || arg == "-h") {
-            std::cout << usage();
-            return 0;
-        } else if (arg == "--port") {
-            if (!number(0, 65535, n))
-                return 2;
-            out.port = int(n);
-        } else if (arg == "--database") {
-            if (!value(out.database))
-                return 2;
-        } else if (arg == "--jwt-secret-file") {
-            std::string path;
-            if (!value(path) || !readSecretFile(path, out.jwtSecret))
-                return 2;
-            secretFromFile = true;
-        } else if (arg == "--jwt-secret" || arg.rfind("--jwt-secret=", 0) == 0) {
-            std::cerr << "greetwell-backend: --jwt-secret is not accepted (other users can read "
-                         "a command line); use --jwt-secret-file or "
-                      << secretVariable << "\n";
-            return 2;
-        } else if (arg == "--apikey") {
-            if (!value(out.apikey))
-                return 2;
-        } else if (arg == "--token-lifetime") {
-            if (!number(1, 7 * 24 * 3600, n))
-                return 2;
-            out.tokenLifetime = n;
-        } else if (arg == "--no-autoconfirm") {
-            out.autoconfirm = false;
-        } else if (arg == "--outbox") {
-            if (!value(out.outbox))
-                return 2;
-        } else if (arg == "--site-url") {
-            if (!value(out.siteUrl))
-                return 2;
-        } else if (arg == "--demo") {
-            out.demo = true;
-        } else if (arg == "--threads") {
-            if (!number(1, 1024, n))
-                return 2;
-            out.threads = int(n);
-        } else if (arg == "--db-connections") {
-            if (!number(1, 64, n))
-                return 2;
-            out.dbConnections = int(n);
-        } else if (arg == "--max-connections") {
-            if (!number(1, 100000, n))
-                return 2;
-            out.maxConnections = int(n);
-        } else if (arg == "--idle-timeout") {
-            if (!number(1, 3600, n))
-                return 2;
-            out.idleTimeout = int(n);
-        } else if (arg == "--header-timeout") {
-            if (!number(1, 600, n))
-                return 2;
-            out.headerTimeout = int(n);
-        } else if (arg == "--refresh-reuse-interval") {
-            if (!number(0, 3600, n))
-                return 2;
-            out.refreshReuseInterval = n;
-        } else if (arg == "--rate-limit") {
-            std::string assignment;
-            if (!value(assignment))
-                return 2;
-            if (!out.rateLimits.set(assignment)) {
-                std::cerr << "greetwell-backend: --rate-limit expects KIND=COUNT/SECONDS with "
-                             "KIND one of sign-in, sign-in-per-email, mail, mail-per-email, "
-                             "refresh, not \""
-                          << assignment << "\"\n";
-                return 2;
-            }
-        } else if (arg == "--no-rate-limits") {
-            out.rateLimits.liftAll();
-        } else {
-            std::cerr << "greetwell-backend: unknown option " << arg << "\n\n" << usage();
-            return 2;
-        }
+namespace {
+
+// Reads the command line one flag at a time; every failure is said on stderr.
+class Arguments {
+public:
+    Arguments(int argc, char **argv) : m_argc(argc), m_argv(argv) {}
+
+    bool next() {
+        if (++m_index >= m_argc)
+            return false;
+        m_flag = m_argv[m_index];
+        return true;
     }
+    const std::string &flag() const { return m_flag; }
+
+    // The value after the flag.
+    bool value(std::string &target) {
+        if (m_index + 1 >= m_argc) {
+            std::cerr << "greetwell-backend: " << m_flag << " needs a value\n";
+            return false;
+        }
+        target = m_argv[++m_index];
+        return true;
+    }
+    bool number(int64_t min, int64_t max, int64_t &target) {
+        std::string text;
+        if (!value(text))
+            return false;
+        if (!parseInt(text, min, max, target)) {
+            std::cerr << "greetwell-backend: " << m_flag << " expects a whole number from " << min
+                      << " to " << max << ", not \"" << text << "\"\n";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int m_argc;
+    char **m_argv;
+    int m_index = 0;
+    std::string m_flag;
+};
+
+struct TextFlag {
+    const char *name;
+    std::string Config::*target;
+};
+const TextFlag textFlags[] = {{"--database", &Config::database},
+                              {"--apikey", &Config::apikey},
+                              {"--outbox", &Config::outbox},
+                              {"--site-url", &Config::siteUrl}};
+
+struct NumberFlag {
+    const char *name;
+    int64_t min, max;
+    void (*set)(Config &, int64_t);
+};
+const NumberFlag numberFlags[] = {
+    {"--port", 0, 65535, [](Config &c, int64_t n) { c.port = int(n); }},
+    {"--token-lifetime", 1, 7 * 24 * 3600, [](Config &c, int64_t n) { c.tokenLifetime = n; }},
+    {"--threads", 1, 1024, [](Config &c, int64_t n) { c.threads = int(n); }},
+    {"--db-connections", 1, 64, [](Config &c, int64_t n) { c.dbConnections = int(n); }},
+    {"--max-connections", 1, 100000, [](Config &c, int64_t n) { c.maxConnections = int(n); }},
+    {"--idle-timeout", 1, 3600, [](Config &c, int64_t n) { c.idleTimeout = int(n); }},
+    {"--header-timeout", 1, 600, [](Config &c, int64_t n) { c.headerTimeout = int(n); }},
+    {"--refresh-reuse-interval", 0, 3600, [](Config &c, int64_t n) { c.refreshReuseInterval = n; }},
+};
+
+// Applies the flag `args` stands at; false after saying why it cannot.
+bool applyFlag(Arguments &args, Config &out, bool &secretFromFile) {
+    const std::string &arg = args.flag();
+    for (const TextFlag &flag : textFlags)
+        if (arg == flag.name)
+            return args.value(out.*flag.target);
+    for (const NumberFlag &flag : numberFlags)
+        if (arg == flag.name) {
+            int64_t n = 0;
+            if (!args.number(flag.min, flag.max, n))
+                return false;
+            flag.set(out, n);
+            return true;
+        }
+    if (arg == "--jwt-secret-file") {
+        std::string path;
+        secretFromFile = true;
+        return args.value(path) && readSecretFile(path, out.jwtSecret);
+    }
+    if (arg == "--jwt-secret" || arg.rfind("--jwt-secret=", 0) == 0) {
+        std::cerr << "greetwell-backend: --jwt-secret is not accepted (other users can read "
+                     "a command line); use --jwt-secret-file or "
+                  << secretVariable << "\n";
+        return false;
+    }
+    if (arg == "--no-autoconfirm") {
+        out.autoconfirm = false;
+    } else if (arg == "--demo") {
+        out.demo = true;
+    } else if (arg == "--no-rate-limits") {
+        out.rateLimits.liftAll();
+    } else if (arg == "--rate-limit") {
+        std::string assignment;
+        if (!args.value(assignment))
+            return false;
+        if (!out.rateLimits.set(assignment)) {
+            std::cerr << "greetwell-backend: --rate-limit expects KIND=COUNT/SECONDS with "
+                         "KIND one of sign-in, sign-in-per-email, mail, mail-per-email, "
+                         "refresh, not \""
+                      << assignment << "\"\n";
+            return false;
+        }
+    } else {
+        std::cerr << "greetwell-backend: unknown option " << arg << "\n\n" << Config::usage();
+        return false;
+    }
+    return true;
+}
+
+// What the flags leave to the environment and to defaults, and the checks across flags.
+bool complete(Config &out, bool secretFromFile) {
     if (const char *secret = std::getenv(secretVariable)) {
         if (!secretFromFile)
             out.jwtSecret = secret;
@@ -216,11 +232,11 @@ std::optional<int> Config::parse(int argc, char **argv, Config &out) {
     if (!out.jwtSecret.empty() && out.jwtSecret.size() < 32) {
         std::cerr << "greetwell-backend: the token-signing secret must be at least 32 "
                      "characters\n";
-        return 2;
+        return false;
     }
     if (out.apikey.empty()) {
         std::cerr << "greetwell-backend: --apikey may not be empty\n";
-        return 2;
+        return false;
     }
     while (!out.siteUrl.empty() && out.siteUrl.back() == '/')
         out.siteUrl.pop_back();
@@ -231,5 +247,23 @@ std::optional<int> Config::parse(int argc, char **argv, Config &out) {
             xdg && *xdg ? xdg : std::string(home ? home : ".") + "/.local/share";
         out.outbox = base + "/greetwell/outbox";
     }
+    return true;
+}
+
+} // namespace
+
+std::optional<int> Config::parse(int argc, char **argv, Config &out) {
+    Arguments args(argc, argv);
+    bool secretFromFile = false;
+    while (args.next()) {
+        if (args.flag() == "--help" || args.flag() == "-h") {
+            std::cout << usage();
+            return 0;
+        }
+        if (!applyFlag(args, out, secretFromFile))
+            return 2;
+    }
+    if (!complete(out, secretFromFile))
+        return 2;
     return std::nullopt;
 }

@@ -101,48 +101,52 @@ std::string Outbox::fromAddress() {
     return "Greetwell <no-reply@greetwell.local>";
 }
 
-std::filesystem::path Outbox::write(const Mail &mail) {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const std::string random = crypto::sha256Hex(crypto::randomBytes(16)).substr(0, 12);
+namespace {
 
+// The message as an .eml file holds it: headers, then the text (and the HTML alternative).
+std::string compose(const Outbox::Mail &mail, std::time_t t, const std::string &random) {
     std::string message;
-    message += "From: " + fromAddress() + "\r\n";
+    message += "From: " + Outbox::fromAddress() + "\r\n";
     message += "To: " + oneLine(mail.to) + "\r\n";
     message += "Subject: " + encodeHeader(mail.subject) + "\r\n";
     message += "Date: " + rfc5322Date(t) + "\r\n";
     message += "Message-ID: <" + random + "." + std::to_string(t) + "@greetwell.local>\r\n";
     message += "MIME-Version: 1.0\r\n";
-    if (mail.html.empty()) {
-        message += "Content-Type: text/plain; charset=utf-8\r\n";
-        message += "Content-Transfer-Encoding: 8bit\r\n\r\n";
-        message += crlf(mail.text);
-    } else {
-        const std::string boundary = "greetwell-" + random;
-        message += "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n";
-        message += "--" + boundary + "\r\n";
-        message +=
-            "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
-        message += crlf(mail.text);
-        message += "--" + boundary + "\r\n";
-        message +=
-            "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
-        message += crlf(mail.html);
-        message += "--" + boundary + "--\r\n";
-    }
+    const std::string textPart =
+        "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
+        crlf(mail.text);
+    if (mail.html.empty())
+        return message + textPart;
+    const std::string boundary = "greetwell-" + random;
+    message += "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n";
+    message += "--" + boundary + "\r\n" + textPart;
+    message += "--" + boundary + "\r\n";
+    message += "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
+    message += crlf(mail.html);
+    message += "--" + boundary + "--\r\n";
+    return message;
+}
 
+// "<UTC time>-<kind>-<random>.eml", so that a folder listing reads in order.
+std::string fileName(const std::string &kind, std::time_t t, const std::string &random) {
     char stamp[32];
     std::tm tm{};
     gmtime_r(&t, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
-    std::string kind;
-    for (char c : mail.kind)
+    std::string word;
+    for (char c : kind)
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')
-            kind += c;
-    if (kind.empty())
-        kind = "mail";
-    const std::filesystem::path target =
-        m_folder / (std::string(stamp) + "-" + kind + "-" + random + ".eml");
+            word += c;
+    return std::string(stamp) + "-" + (word.empty() ? "mail" : word) + "-" + random + ".eml";
+}
+
+} // namespace
+
+std::filesystem::path Outbox::write(const Mail &mail) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const std::string random = crypto::sha256Hex(crypto::randomBytes(16)).substr(0, 12);
+    const std::string message = compose(mail, t, random);
+    const std::filesystem::path target = m_folder / fileName(mail.kind, t, random);
     const std::filesystem::path temporary = m_folder / ("." + random + ".tmp");
 
     std::lock_guard lock(m_mutex);
@@ -153,12 +157,9 @@ std::filesystem::path Outbox::write(const Mail &mail) {
     const bool written = writeAll(fd, message);
     const bool closed = ::close(fd) == 0;
     std::error_code ec;
-    if (!written || !closed) {
-        std::filesystem::remove(temporary, ec);
-        throw std::runtime_error("could not write to the outbox " + m_folder.string());
-    }
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
+    if (written && closed)
+        std::filesystem::rename(temporary, target, ec);
+    if (!written || !closed || ec) {
         std::filesystem::remove(temporary, ec);
         throw std::runtime_error("could not write to the outbox " + m_folder.string());
     }

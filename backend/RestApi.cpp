@@ -1,22 +1,16 @@
 #include "RestApi.h"
 
+#include "ApiFailure.h"
+#include "Clock.h"
 #include "Http.h"
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <iostream>
 #include <set>
 
 namespace {
 
 constexpr int maxJsonDepth = 64;
-
-int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::vector<std::string> headerValues(const httplib::Request &req, const char *name) {
     std::vector<std::string> values;
@@ -58,6 +52,34 @@ bool payloadColumns(httplib::Response &res, const TableDef &table, const nlohman
     return true;
 }
 
+// The columns of an insert's payload: one object, or an array of objects that all carry
+// the same keys. Returns false after answering.
+bool insertColumns(httplib::Response &res, const TableDef &table, const nlohmann::json &body,
+                   std::vector<std::string> &columns) {
+    if (body.is_object())
+        return payloadColumns(res, table, body, columns);
+    std::set<std::string> firstKeys;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const auto &element = body[i];
+        if (!element.is_object()) {
+            sendInvalidBody(res);
+            return false;
+        }
+        std::set<std::string> keys;
+        for (const auto &item : element.items())
+            keys.insert(item.key());
+        if (i == 0) {
+            if (!payloadColumns(res, table, element, columns))
+                return false;
+            firstKeys = std::move(keys);
+        } else if (keys != firstKeys) {
+            sendInvalidBody(res, "All object keys must match");
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 RestApi::RestApi(Db &db, const Jwt &jwt) : m_db(db), m_jwt(jwt) {}
@@ -88,7 +110,7 @@ void RestApi::install(httplib::Server &server) {
         try {
             rpc(req, res, req.matches[1], caller);
         } catch (...) {
-            sendRestException(res, std::current_exception());
+            sendFailure(ApiForm::Rest, req, res, std::current_exception());
         }
     });
     server.Get(rpcPath, [this](const httplib::Request &req, httplib::Response &res) {
@@ -131,9 +153,13 @@ void RestApi::dispatch(const httplib::Request &req, httplib::Response &res, Tabl
         return;
     }
     try {
-        (this->*handler)(req, res, *table, caller);
+        auto parsed = rest::parseQuery(*table, http::queryParams(req));
+        if (auto *error = std::get_if<rest::Error>(&parsed))
+            return sendError(res, *error);
+        const auto prefer = rest::Prefer::parse(headerValues(req, "Prefer"));
+        (this->*handler)(req, res, {std::get<rest::Query>(parsed), prefer, caller});
     } catch (...) {
-        sendRestException(res, std::current_exception());
+        sendFailure(ApiForm::Rest, req, res, std::current_exception());
     }
 }
 
@@ -151,20 +177,14 @@ RestApi::Outcome RestApi::execute(const Jwt::Verified &caller, const rest::State
     return outcome;
 }
 
-void RestApi::read(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                   const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, http::queryParams(req));
-    if (auto *error = std::get_if<rest::Error>(&parsed))
-        return sendError(res, *error);
-    const auto &query = std::get<rest::Query>(parsed);
-    const auto prefer = rest::Prefer::parse(headerValues(req, "Prefer"));
-
-    const Outcome outcome = execute(caller, rest::buildSelect(query, prefer.countExact));
+void RestApi::read(const httplib::Request &, httplib::Response &res, const Call &call) {
+    const rest::Query &query = call.query;
+    const Outcome outcome = execute(call.caller, rest::buildSelect(query, call.prefer.countExact));
     const int status = rest::readStatus(query.offset, outcome.page, outcome.total);
     res.set_header(
         "Content-Range",
         rest::contentRange(query.offset, query.offset + outcome.page - 1, outcome.total));
-    if (prefer.countExact)
+    if (call.prefer.countExact)
         res.set_header("Preference-Applied", "count=exact");
     if (status == 416) {
         http::sendRestError(res, 416, "PGRST103", "Requested range not satisfiable",
@@ -176,124 +196,63 @@ void RestApi::read(const httplib::Request &req, httplib::Response &res, const Ta
     http::sendJson(res, status, outcome.body);
 }
 
-void RestApi::insert(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                     const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, http::queryParams(req));
-    if (auto *error = std::get_if<rest::Error>(&parsed))
-        return sendError(res, *error);
-    const auto &query = std::get<rest::Query>(parsed);
-    const auto prefer = rest::Prefer::parse(headerValues(req, "Prefer"));
-
+void RestApi::insert(const httplib::Request &req, httplib::Response &res, const Call &call) {
     nlohmann::json body;
     if (!parseBody(req.body, body) || !(body.is_object() || body.is_array()))
         return sendInvalidBody(res);
-    // One object or an array of objects that all carry the same keys.
     std::vector<std::string> columns;
-    std::string payload;
-    if (body.is_object()) {
-        if (!payloadColumns(res, table, body, columns))
-            return;
-        payload = "[" + req.body + "]";
-    } else {
-        std::set<std::string> firstKeys;
-        for (size_t i = 0; i < body.size(); ++i) {
-            const auto &element = body[i];
-            if (!element.is_object())
-                return sendInvalidBody(res);
-            std::set<std::string> keys;
-            for (const auto &item : element.items())
-                keys.insert(item.key());
-            if (i == 0) {
-                if (!payloadColumns(res, table, element, columns))
-                    return;
-                firstKeys = std::move(keys);
-            } else if (keys != firstKeys) {
-                return sendInvalidBody(res, "All object keys must match");
-            }
-        }
-        payload = req.body;
-    }
+    if (!insertColumns(res, *call.query.table, body, columns))
+        return;
 
-    const bool returnRows = prefer.ret == rest::Prefer::Return::Representation;
+    const rest::Prefer &prefer = call.prefer;
     const bool upsert =
-        !query.onConflict.empty() && prefer.resolution != rest::Prefer::Resolution::None;
+        !call.query.onConflict.empty() && prefer.resolution != rest::Prefer::Resolution::None;
     Outcome outcome;
     if (body.is_array() && body.empty())
         outcome.body = "[]"; // nothing to insert
     else
-        outcome = execute(
-            caller, rest::buildInsert(query, columns, payload, prefer.resolution, returnRows));
-
-    int status = 201;
-    if (upsert && prefer.resolution == rest::Prefer::Resolution::MergeDuplicates &&
-        outcome.inserted <= 0)
-        status = 200;
-    res.set_header("Content-Range",
-                   rest::contentRange(1, 0,
-                                      prefer.countExact ? std::optional<int64_t>(outcome.page)
-                                                        : std::nullopt));
-    if (const auto applied = prefer.applied(upsert); !applied.empty())
-        res.set_header("Preference-Applied", applied);
-    if (returnRows)
-        http::sendJson(res, status, outcome.body);
-    else
-        res.status = status;
+        outcome = execute(call.caller,
+                          rest::buildInsert(call.query, columns,
+                                            body.is_object() ? "[" + req.body + "]" : req.body,
+                                            prefer.resolution, call.returnRows()));
+    const bool merged = upsert && prefer.resolution == rest::Prefer::Resolution::MergeDuplicates &&
+                        outcome.inserted <= 0;
+    sendWritten(res, call, outcome, {1, 0}, upsert, merged ? 200 : 201, merged ? 200 : 201);
 }
 
-void RestApi::update(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                     const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, http::queryParams(req));
-    if (auto *error = std::get_if<rest::Error>(&parsed))
-        return sendError(res, *error);
-    const auto &query = std::get<rest::Query>(parsed);
-    const auto prefer = rest::Prefer::parse(headerValues(req, "Prefer"));
-
+void RestApi::update(const httplib::Request &req, httplib::Response &res, const Call &call) {
     nlohmann::json body;
     if (!parseBody(req.body, body) || !body.is_object())
         return sendInvalidBody(res);
     std::vector<std::string> columns;
-    if (!payloadColumns(res, table, body, columns))
+    if (!payloadColumns(res, *call.query.table, body, columns))
         return;
 
-    const bool returnRows = prefer.ret == rest::Prefer::Return::Representation;
     Outcome outcome;
     if (!columns.empty())
-        outcome = execute(caller, rest::buildUpdate(query, columns, req.body, returnRows));
+        outcome = execute(call.caller,
+                          rest::buildUpdate(call.query, columns, req.body, call.returnRows()));
     else
         outcome.body = "[]"; // nothing to change
-
-    res.set_header("Content-Range",
-                   rest::contentRange(0, outcome.page - 1,
-                                      prefer.countExact ? std::optional<int64_t>(outcome.page)
-                                                        : std::nullopt));
-    if (const auto applied = prefer.applied(false); !applied.empty())
-        res.set_header("Preference-Applied", applied);
-    if (returnRows)
-        http::sendJson(res, 200, outcome.body);
-    else
-        res.status = 204;
+    sendWritten(res, call, outcome, {0, outcome.page - 1}, false, 200, 204);
 }
 
-void RestApi::remove(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                     const Jwt::Verified &caller) {
-    auto parsed = rest::parseQuery(table, http::queryParams(req));
-    if (auto *error = std::get_if<rest::Error>(&parsed))
-        return sendError(res, *error);
-    const auto &query = std::get<rest::Query>(parsed);
-    const auto prefer = rest::Prefer::parse(headerValues(req, "Prefer"));
+void RestApi::remove(const httplib::Request &, httplib::Response &res, const Call &call) {
+    const Outcome outcome = execute(call.caller, rest::buildDelete(call.query, call.returnRows()));
+    sendWritten(res, call, outcome, {1, 0}, false, 200, 204);
+}
 
-    const bool returnRows = prefer.ret == rest::Prefer::Return::Representation;
-    const Outcome outcome = execute(caller, rest::buildDelete(query, returnRows));
-    res.set_header("Content-Range",
-                   rest::contentRange(1, 0,
-                                      prefer.countExact ? std::optional<int64_t>(outcome.page)
-                                                        : std::nullopt));
-    if (const auto applied = prefer.applied(false); !applied.empty())
+void RestApi::sendWritten(httplib::Response &res, const Call &call, const Outcome &outcome,
+                          std::pair<int64_t, int64_t> range, bool withResolution, int rowsStatus,
+                          int minimalStatus) {
+    const auto total = call.prefer.countExact ? std::optional<int64_t>(outcome.page) : std::nullopt;
+    res.set_header("Content-Range", rest::contentRange(range.first, range.second, total));
+    if (const auto applied = call.prefer.applied(withResolution); !applied.empty())
         res.set_header("Preference-Applied", applied);
-    if (returnRows)
-        http::sendJson(res, 200, outcome.body);
+    if (call.returnRows())
+        http::sendJson(res, rowsStatus, outcome.body);
     else
-        res.status = 204;
+        res.status = minimalStatus;
 }
 
 void RestApi::rpc(const httplib::Request &req, httplib::Response &res, const std::string &name,
@@ -317,27 +276,4 @@ void RestApi::rpc(const httplib::Request &req, httplib::Response &res, const std
     }
     m_db.queryAsUser(caller.claimsJson, "SELECT public.delete_account()", {});
     res.status = 204;
-}
-
-void sendRestException(httplib::Response &res, std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Db::SqlError &e) {
-        const PgError &pg = e.error;
-        http::sendRestError(res, rest::statusForSqlState(pg.sqlstate), pg.sqlstate, pg.message,
-                            pg.details, pg.hint);
-    } catch (const pqxx::sql_error &e) {
-        const PgError pg = describe(e);
-        http::sendRestError(res, rest::statusForSqlState(pg.sqlstate), pg.sqlstate, pg.message,
-                            pg.details, pg.hint);
-    } catch (const Db::Unavailable &e) {
-        http::sendRestError(res, 503, "PGRST001", "Database client error. Retrying the connection.",
-                            e.what());
-    } catch (const pqxx::broken_connection &e) {
-        http::sendRestError(res, 503, "PGRST001", "Database client error. Retrying the connection.",
-                            e.what());
-    } catch (const std::exception &e) {
-        std::cerr << "greetwell-backend: internal error: " << e.what() << std::endl;
-        http::sendRestError(res, 500, "PGRSTX00", "Internal server error");
-    }
 }

@@ -23,19 +23,22 @@ public:
                       Jwt::Verified &out) const;
 
 private:
-    void read(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-              const Jwt::Verified &caller);
-    void insert(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                const Jwt::Verified &caller);
-    void update(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                const Jwt::Verified &caller);
-    void remove(const httplib::Request &req, httplib::Response &res, const TableDef &table,
-                const Jwt::Verified &caller);
+    // One table request after its checks: the plan, the preferences and the caller.
+    struct Call {
+        const rest::Query &query;
+        const rest::Prefer &prefer;
+        const Jwt::Verified &caller;
+        bool returnRows() const { return prefer.ret == rest::Prefer::Return::Representation; }
+    };
+    void read(const httplib::Request &req, httplib::Response &res, const Call &call);
+    void insert(const httplib::Request &req, httplib::Response &res, const Call &call);
+    void update(const httplib::Request &req, httplib::Response &res, const Call &call);
+    void remove(const httplib::Request &req, httplib::Response &res, const Call &call);
     void rpc(const httplib::Request &req, httplib::Response &res, const std::string &name,
              const Jwt::Verified &caller);
 
     using TableHandler = void (RestApi::*)(const httplib::Request &, httplib::Response &,
-                                           const TableDef &, const Jwt::Verified &);
+                                           const Call &);
     void dispatch(const httplib::Request &req, httplib::Response &res, TableHandler handler);
 
     // Runs the statement as the caller and hands back its single result row's values.
@@ -46,11 +49,12 @@ private:
         std::string body;
     };
     Outcome execute(const Jwt::Verified &caller, const rest::Statement &statement);
+    // The answer to a write: Content-Range over `range` (with the count when asked),
+    // Preference-Applied, then the rows or only the status.
+    static void sendWritten(httplib::Response &res, const Call &call, const Outcome &outcome,
+                            std::pair<int64_t, int64_t> range, bool withResolution, int rowsStatus,
+                            int minimalStatus);
 
     Db &m_db;
     const Jwt &m_jwt;
 };
-
-// Sends the REST error for anything a handler throws (database errors keep their
-// SQLSTATE and get the hosted service's status for it).
-void sendRestException(httplib::Response &res, std::exception_ptr error);

@@ -1,5 +1,7 @@
 #include "RestQuery.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -7,13 +9,9 @@
 namespace rest {
 namespace {
 
+// PostgREST's lists allow spaces and tabs around their items.
 std::string trim(const std::string &s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
+    return std::string(text::trim(s, " \t"));
 }
 
 std::vector<std::string> split(const std::string &s, char sep) {
@@ -60,27 +58,14 @@ std::optional<int64_t> parseCount(const std::string &text) {
     return value;
 }
 
+// The SQL operator of a filter's operator; nullptr for one the API does not know.
 const char *comparison(const std::string &op) {
-    if (op == "eq")
-        return "=";
-    if (op == "neq")
-        return "<>";
-    if (op == "gt")
-        return ">";
-    if (op == "gte")
-        return ">=";
-    if (op == "lt")
-        return "<";
-    if (op == "lte")
-        return "<=";
-    if (op == "like")
-        return "LIKE";
-    if (op == "ilike")
-        return "ILIKE";
-    if (op == "match")
-        return "~";
-    if (op == "imatch")
-        return "~*";
+    static const std::pair<const char *, const char *> operators[] = {
+        {"eq", "="},   {"neq", "<>"},    {"gt", ">"},        {"gte", ">="},  {"lt", "<"},
+        {"lte", "<="}, {"like", "LIKE"}, {"ilike", "ILIKE"}, {"match", "~"}, {"imatch", "~*"}};
+    for (const auto &[name, sql] : operators)
+        if (op == name)
+            return sql;
     return nullptr;
 }
 
@@ -444,51 +429,24 @@ int readStatus(int64_t offset, int64_t rows, std::optional<int64_t> total) {
 }
 
 int statusForSqlState(const std::string &s) {
-    auto starts = [&s](const char *prefix) { return s.rfind(prefix, 0) == 0; };
+    const auto digit = [&s](size_t i) { return std::isdigit(static_cast<unsigned char>(s[i])); };
     // PTnnn: a function asks for HTTP status nnn, as the hosted REST service allows.
-    if (s.size() == 5 && starts("PT") && std::isdigit(static_cast<unsigned char>(s[2])) &&
-        std::isdigit(static_cast<unsigned char>(s[3])) &&
-        std::isdigit(static_cast<unsigned char>(s[4])) && s[2] >= '1' && s[2] <= '5')
+    if (s.size() == 5 && s.rfind("PT", 0) == 0 && digit(2) && digit(3) && digit(4) && s[2] >= '1' &&
+        s[2] <= '5')
         return std::stoi(s.substr(2));
-    if (starts("08"))
-        return 503;
-    if (starts("09"))
-        return 500;
-    if (starts("0L") || starts("0P"))
-        return 403;
-    if (s == "23503" || s == "23505")
-        return 409;
-    if (s == "25006")
-        return 405;
-    if (starts("25"))
-        return 500;
-    if (starts("28"))
-        return 403;
-    if (starts("2D") || starts("38") || starts("39") || starts("3B") || starts("40"))
-        return 500;
-    if (s == "53400")
-        return 500;
-    if (starts("53"))
-        return 503;
-    if (starts("54"))
-        return 413; // too deeply nested or too complex input: the request's fault
-    if (s == "57014")
-        return 504; // statement timeout
-    if (s == "57P01")
-        return 503;
-    if (starts("55") || starts("57") || starts("58") || starts("F0") || starts("HV") ||
-        starts("XX"))
-        return 500;
-    if (s == "P0001")
-        return 400;
-    if (starts("P0"))
-        return 500;
-    if (s == "42P01")
-        return 404;
-    if (s == "42P17")
-        return 500;
-    if (s == "42501")
-        return 403;
+    // Classes (two characters) and single codes (five); the first that matches decides.
+    // 54 (too deeply nested or too complex input) is the request's fault; 57014 is the
+    // statement timeout.
+    static const std::pair<const char *, int> statuses[] = {
+        {"08", 503},    {"09", 500},    {"0L", 403},    {"0P", 403},    {"23503", 409},
+        {"23505", 409}, {"25006", 405}, {"25", 500},    {"28", 403},    {"2D", 500},
+        {"38", 500},    {"39", 500},    {"3B", 500},    {"40", 500},    {"53400", 500},
+        {"53", 503},    {"54", 413},    {"57014", 504}, {"57P01", 503}, {"55", 500},
+        {"57", 500},    {"58", 500},    {"F0", 500},    {"HV", 500},    {"XX", 500},
+        {"P0001", 400}, {"P0", 500},    {"42P01", 404}, {"42P17", 500}, {"42501", 403}};
+    for (const auto &[prefix, status] : statuses)
+        if (s.rfind(prefix, 0) == 0)
+            return status;
     // Everything else (invalid text for a type, a constraint, an operator that does not
     // apply to a column's type) is a problem with the request.
     return 400;

@@ -3,6 +3,7 @@
 #include "Tables.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,7 +14,15 @@
 // into one SQL statement whose values are all bound parameters.
 namespace rest {
 
-struct Error {
+// A request the query language refuses, in the hosted service's error terms.
+struct Error : std::exception {
+    Error() = default;
+    Error(int status, std::string code, std::string message,
+          std::optional<std::string> details = {}, std::optional<std::string> hint = {})
+        : status(status), code(std::move(code)), message(std::move(message)),
+          details(std::move(details)), hint(std::move(hint)) {}
+    const char *what() const noexcept override { return message.c_str(); }
+
     int status = 400;
     std::string code;
     std::string message;

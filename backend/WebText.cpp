@@ -1,6 +1,7 @@
 #include "WebText.h"
 
 #include "Http.h"
+#include "Text.h"
 
 #include <unicode/ubrk.h>
 #include <unicode/utext.h>
@@ -106,10 +107,7 @@ size_t characterCount(std::string_view utf8) {
         if (text)
             utext_close(text);
         // Without ICU's rules, code points are the closest count.
-        size_t n = 0;
-        for (unsigned char c : utf8)
-            n += (c & 0xc0) != 0x80;
-        return n;
+        return text::codePoints(utf8);
     }
     ubrk_setUText(iterator.get(), text, &status);
     size_t count = 0;

@@ -1,6 +1,7 @@
 #include "WebsiteApi.h"
 
-#include "Backend.h"
+#include "ApiFailure.h"
+#include "Clock.h"
 #include "Crypto.h"
 #include "Http.h"
 #include "RestQuery.h"
@@ -8,8 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <iostream>
 #include <map>
 #include <set>
 
@@ -19,16 +18,12 @@ constexpr size_t maxNoteCharacters = 500;
 constexpr size_t maxAnswerCharacters = 200;
 constexpr size_t maxAnswers = 50;
 
-struct WebError {
+// A request the website API refuses, with the status and the message for people.
+struct WebError : std::runtime_error {
+    WebError(int status, const std::string &message)
+        : std::runtime_error(message), status(status) {}
     int status;
-    std::string message;
 };
-
-int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // The create-invite body after checking.
 struct NewInvite {
@@ -37,6 +32,7 @@ struct NewInvite {
         std::string value;
     };
     std::vector<Answer> answers;
+    std::string visitorName; // the answer in slot 0
     std::string email;
     std::optional<std::string> visitDate;
     std::optional<std::string> visitTime;
@@ -57,7 +53,8 @@ void refuseNul(const std::string &text) {
         throw WebError{422, "Text may not contain NUL characters."};
 }
 
-NewInvite parseNewInvite(const std::string &raw) {
+// The body's shape: a list of answers and optional texts.
+NewInvite readNewInvite(const std::string &raw) {
     if (raw.empty() || rest::jsonDepth(raw) > 16)
         throw WebError{400, "The request body must be a JSON object."};
     const auto body = nlohmann::json::parse(raw, nullptr, false);
@@ -79,12 +76,15 @@ NewInvite parseNewInvite(const std::string &raw) {
             throw WebError{400, "Answer slots are numbers from 0 up."};
         invite.answers.push_back({slot->get<int64_t>(), value->get<std::string>()});
     }
-    const auto email = optionalText(body, "email");
+    invite.email = optionalText(body, "email").value_or("");
     invite.visitDate = optionalText(body, "visit_date");
     invite.visitTime = optionalText(body, "visit_time");
     invite.note = optionalText(body, "note");
+    return invite;
+}
 
-    // The checks people can act on, in the order of the desk's form.
+// Trims the answers and checks them; leaves out the empty ones.
+void checkAnswers(NewInvite &invite) {
     if (invite.answers.size() > maxAnswers)
         throw WebError{422, "An invite can carry at most 50 answers."};
     std::set<int64_t> slots;
@@ -100,10 +100,17 @@ NewInvite parseNewInvite(const std::string &raw) {
                                    [](const auto &a) { return a.slot == 0; });
     if (name == invite.answers.end() || name->value.empty())
         throw WebError{422, "Please enter the visitor's name."};
+    invite.visitorName = name->value;
     // Empty answers carry nothing; the desk leaves them out too.
     std::erase_if(invite.answers, [](const auto &a) { return a.value.empty(); });
+}
 
-    invite.email = webtext::trim(email.value_or(""));
+// The create-invite body, checked in the order of the desk's form (the checks people can
+// act on come after the body's shape).
+NewInvite parseNewInvite(const std::string &raw) {
+    NewInvite invite = readNewInvite(raw);
+    checkAnswers(invite);
+    invite.email = webtext::trim(invite.email);
     if (!webtext::isMailableAddress(invite.email))
         throw WebError{422, "Please enter a valid email address to send the invite to."};
     if (invite.visitDate && invite.visitDate->empty())
@@ -153,6 +160,35 @@ std::optional<std::string> textOf(const pqxx::field &field) {
     return std::string(field.c_str());
 }
 
+// The account's sign-in form labels and place name, as the invitation shows them.
+struct AccountSetup {
+    std::map<int64_t, std::string> labels;
+    std::string place;
+};
+AccountSetup accountSetup(Db::Tx &tx, const std::string &userId) {
+    const auto rows = tx.exec(
+        "SELECT fields::text, place_name FROM public.kiosk_settings WHERE owner_id = $1::uuid",
+        userId);
+    if (rows.empty())
+        return {formLabels(std::nullopt), {}};
+    return {formLabels(textOf(rows[0][0])), textOf(rows[0][1]).value_or("")};
+}
+
+// The answers as the invite stores them: slot, the form's label for it, value.
+nlohmann::ordered_json labelledAnswers(const NewInvite &invite,
+                                       const std::map<int64_t, std::string> &labels) {
+    nlohmann::ordered_json answers = nlohmann::ordered_json::array();
+    for (const auto &answer : invite.answers) {
+        nlohmann::ordered_json item;
+        item["slot"] = answer.slot;
+        if (const auto label = labels.find(answer.slot); label != labels.end())
+            item["label"] = label->second;
+        item["value"] = answer.value;
+        answers.push_back(std::move(item));
+    }
+    return answers;
+}
+
 std::string accountName(const std::string &claimsJson) {
     const auto claims = nlohmann::json::parse(claimsJson, nullptr, false);
     if (!claims.is_object())
@@ -167,7 +203,8 @@ std::string accountName(const std::string &claimsJson) {
 
 } // namespace
 
-WebsiteApi::WebsiteApi(Backend &backend) : m_backend(backend) {}
+WebsiteApi::WebsiteApi(Db &db, const Jwt &jwt, Outbox &outbox, std::function<std::string()> siteUrl)
+    : m_db(db), m_jwt(jwt), m_outbox(outbox), m_siteUrl(std::move(siteUrl)) {}
 
 void WebsiteApi::install(httplib::Server &server) {
     const auto guarded =
@@ -176,18 +213,9 @@ void WebsiteApi::install(httplib::Server &server) {
                 try {
                     (this->*handler)(req, res);
                 } catch (const WebError &e) {
-                    http::sendWebError(res, e.status, e.message);
-                } catch (const Db::Unavailable &) {
-                    http::sendWebError(res, 503,
-                                       "The service is busy or unavailable. Please try again.");
-                } catch (const pqxx::broken_connection &) {
-                    http::sendWebError(res, 503,
-                                       "The service is busy or unavailable. Please try again.");
-                } catch (const std::exception &e) {
-                    std::cerr << "greetwell-backend: website error on " << req.path << ": "
-                              << e.what() << std::endl;
-                    http::sendWebError(res, 500,
-                                       "Something went wrong on the server. Please try again.");
+                    http::sendWebError(res, e.status, e.what());
+                } catch (...) {
+                    sendFailure(ApiForm::Web, req, res, std::current_exception());
                 }
             };
         };
@@ -202,11 +230,10 @@ std::optional<WebsiteApi::Caller> WebsiteApi::authenticate(const httplib::Reques
         http::sendWebError(res, 401, "Sign in to send invites.");
         return std::nullopt;
     }
-    const auto verified = m_backend.jwt().verifyCached(*token, nowSeconds());
+    const auto verified = m_jwt.verifyCached(*token, nowSeconds());
     // A signed-out session may still hold an unexpired token; it must not send mail.
     const bool live =
-        verified.ok() && crypto::isUuid(verified.sessionId) &&
-        m_backend.db().asServer([&](Db::Tx &tx) {
+        verified.ok() && crypto::isUuid(verified.sessionId) && m_db.asServer([&](Db::Tx &tx) {
             return tx.exec("SELECT 1 FROM auth.sessions WHERE id = $1::uuid AND user_id = $2::uuid",
                            verified.sessionId, verified.sub)
                        .size() == 1;
@@ -224,34 +251,13 @@ void WebsiteApi::createInvite(const httplib::Request &req, httplib::Response &re
         return;
     const NewInvite invite = parseNewInvite(req.body);
     const std::string token = crypto::randomToken(32); // 256 random bits
-    const std::string link = m_backend.siteUrl() + "/i/" + token;
+    const std::string link = m_siteUrl() + "/i/" + token;
 
     try {
         // service_role, because desks may not insert invites; the owner is the verified
         // caller and nobody else.
-        const std::string row = m_backend.db().asService([&](Db::Tx &tx) {
-            const auto settings = tx.exec(
-                "SELECT fields::text, place_name FROM public.kiosk_settings WHERE owner_id = "
-                "$1::uuid",
-                caller->userId);
-            const auto labels =
-                formLabels(settings.empty() ? std::nullopt : textOf(settings[0][0]));
-            const std::string place =
-                settings.empty() ? std::string() : textOf(settings[0][1]).value_or("");
-
-            nlohmann::ordered_json answers = nlohmann::ordered_json::array();
-            std::string visitorName;
-            for (const auto &answer : invite.answers) {
-                nlohmann::ordered_json item;
-                item["slot"] = answer.slot;
-                if (const auto label = labels.find(answer.slot); label != labels.end())
-                    item["label"] = label->second;
-                item["value"] = answer.value;
-                answers.push_back(std::move(item));
-                if (answer.slot == 0)
-                    visitorName = answer.value;
-            }
-
+        const std::string row = m_db.asService([&](Db::Tx &tx) {
+            const AccountSetup setup = accountSetup(tx, caller->userId);
             const auto inserted = tx.exec(
                 "INSERT INTO public.invites (owner_id, token, visitor_name, visitor_email, "
                 "answers, visit_date, visit_time, note) "
@@ -261,23 +267,27 @@ void WebsiteApi::createInvite(const httplib::Request &req, httplib::Response &re
                 "visitor_name, 'visitor_email', visitor_email, 'answers', answers, 'visit_date', "
                 "visit_date, 'visit_time', visit_time, 'note', note, 'created_at', created_at, "
                 "'used_at', used_at)::text",
-                std::vector<std::string>{caller->userId, token, visitorName, invite.email,
-                                         answers.dump(), invite.visitDate.value_or(""),
+                std::vector<std::string>{caller->userId, token, invite.visitorName, invite.email,
+                                         labelledAnswers(invite, setup.labels).dump(),
+                                         invite.visitDate.value_or(""),
                                          invite.visitTime.value_or(""), invite.note.value_or("")});
             // Written before the commit: an invite whose e-mail could not be written is
             // not kept.
-            m_backend.outbox().write(
-                composeInviteMail({invite.email, visitorName, place, caller->name, invite.visitDate,
-                                   invite.visitTime, invite.note, link, false}));
+            m_outbox.write(
+                composeInviteMail({invite.email, invite.visitorName, setup.place, caller->name,
+                                   invite.visitDate, invite.visitTime, invite.note, link, false}));
             return std::string(inserted.at(0)[0].c_str());
         });
         res.set_header("Location", "/i/" + token);
         http::sendJson(res, 201, row);
-    } catch (const pqxx::foreign_key_violation &) {
+    } catch (...) {
+        const ApiFailure failure = ApiFailure::of(std::current_exception());
         // The account was deleted while its token was still valid.
-        throw WebError{401, "Your session ended. Please sign in again."};
-    } catch (const pqxx::check_violation &) {
-        throw WebError{422, "The invite could not be saved: one of its values is too long."};
+        if (failure.kind == ApiFailure::Kind::Sql && failure.sql.sqlstate == "23503")
+            throw WebError{401, "Your session ended. Please sign in again."};
+        if (failure.kind == ApiFailure::Kind::Sql && failure.sql.sqlstate == "23514")
+            throw WebError{422, "The invite could not be saved: one of its values is too long."};
+        throw;
     }
 }
 
@@ -292,7 +302,7 @@ void WebsiteApi::resendInvite(const httplib::Request &req, httplib::Response &re
         throw WebError{404, "This invite does not exist."};
 
     enum class Result { Sent, Missing, Used };
-    const Result result = m_backend.db().asService([&](Db::Tx &tx) {
+    const Result result = m_db.asService([&](Db::Tx &tx) {
         const auto rows = tx.exec(
             "SELECT i.visitor_name, i.visitor_email, i.visit_date::text, i.visit_time, i.note, "
             "i.token, i.used_at IS NOT NULL, k.place_name "
@@ -304,10 +314,10 @@ void WebsiteApi::resendInvite(const httplib::Request &req, httplib::Response &re
         const auto &row = rows[0];
         if (row[6].as<bool>())
             return Result::Used;
-        m_backend.outbox().write(
+        m_outbox.write(
             composeInviteMail({row[1].c_str(), row[0].c_str(), textOf(row[7]).value_or(""),
                                caller->name, textOf(row[2]), textOf(row[3]), textOf(row[4]),
-                               m_backend.siteUrl() + "/i/" + row[5].c_str(), true}));
+                               m_siteUrl() + "/i/" + row[5].c_str(), true}));
         return Result::Sent;
     });
     if (result == Result::Missing)

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "Db.h"
+#include "Http.h"
+#include "Jwt.h"
 #include "Outbox.h"
 
-#include "Http.h"
-
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-class Backend;
 
 // The website's invite API:
 //   POST api/invites               creates an invite for the caller and e-mails it (201)
@@ -17,7 +17,9 @@ class Backend;
 // {"error": "<message for people>"} with 400, 401, 404, 409 or 422.
 class WebsiteApi {
 public:
-    explicit WebsiteApi(Backend &backend);
+    // `siteUrl` gives this server's origin for the links in invitations (known once the
+    // port is bound).
+    WebsiteApi(Db &db, const Jwt &jwt, Outbox &outbox, std::function<std::string()> siteUrl);
 
     void install(httplib::Server &server);
 
@@ -45,5 +47,8 @@ private:
     void createInvite(const httplib::Request &req, httplib::Response &res);
     void resendInvite(const httplib::Request &req, httplib::Response &res);
 
-    Backend &m_backend;
+    Db &m_db;
+    const Jwt &m_jwt;
+    Outbox &m_outbox;
+    std::function<std::string()> m_siteUrl;
 };

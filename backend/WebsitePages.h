@@ -1,10 +1,11 @@
 #pragma once
 
+#include "Db.h"
 #include "Http.h"
+#include "Jwt.h"
 
+#include <functional>
 #include <string>
-
-class Backend;
 
 // The website's pages, served as small self-contained HTML documents:
 //   i/<token>                  an invitation with its QR code
@@ -16,7 +17,9 @@ class Backend;
 // Anything else outside the APIs gets a friendly "not found" page.
 class WebsitePages {
 public:
-    explicit WebsitePages(Backend &backend);
+    // `apikey` is the publishable key the dashboard's script sends; `siteUrl` gives this
+    // server's origin (known once the port is bound).
+    WebsitePages(Db &db, const Jwt &jwt, std::string apikey, std::function<std::string()> siteUrl);
 
     void install(httplib::Server &server);
 
@@ -30,5 +33,8 @@ private:
     void guidePage(const httplib::Request &req, httplib::Response &res);
     void notFoundPage(const httplib::Request &req, httplib::Response &res);
 
-    Backend &m_backend;
+    Db &m_db;
+    const Jwt &m_jwt;
+    std::string m_apikey;
+    std::function<std::string()> m_siteUrl;
 };
