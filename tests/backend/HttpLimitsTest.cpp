@@ -54,8 +54,7 @@ public:
                 RawReply reply;
                 reply.head = m_in.left(end);
                 reply.status = reply.head.mid(9, 3).toInt();
-                const qsizetype length =
-                    toHead ? 0 : reply.header("content-length").toLongLong();
+                const qsizetype length = toHead ? 0 : reply.header("content-length").toLongLong();
                 if (m_in.size() >= end + 4 + length) {
                     reply.body = m_in.mid(end + 4, length);
                     m_in.remove(0, end + 4 + length);
@@ -117,9 +116,10 @@ class HttpLimitsTest : public QObject {
     TestAccount account;
 
     QByteArray restHead(const QByteArray &method, const QByteArray &target) const {
-        return method + " /rest/v1/" + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " +
-               info->apikey.toUtf8() + "\r\nAuthorization: Bearer " +
-               account.accessToken.toUtf8() + "\r\nContent-Type: application/json\r\n";
+        return method + " /rest/v1/" + target +
+               " HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " + info->apikey.toUtf8() +
+               "\r\nAuthorization: Bearer " + account.accessToken.toUtf8() +
+               "\r\nContent-Type: application/json\r\n";
     }
     int visitorCount() const {
         return sqlCount(*info, u"select count(*) from visitors where owner_id = '%1'"_s.arg(
@@ -152,12 +152,13 @@ private slots:
         QTest::newRow("two lengths")
             << QByteArray("Content-Length: 20\r\nContent-Length: 20\r\n") << oneRow << 400;
         QTest::newRow("length and chunked")
-            << QByteArray("Content-Length: 20\r\nTransfer-Encoding: chunked\r\n")
-            << chunked(20, 20) << 400;
+            << QByteArray("Content-Length: 20\r\nTransfer-Encoding: chunked\r\n") << chunked(20, 20)
+            << 400;
         QTest::newRow("other transfer coding")
             << QByteArray("Transfer-Encoding: gzip, chunked\r\n") << chunked(20, 20) << 501;
         QTest::newRow("header line over 8 KiB")
-            << "X-Long: " + QByteArray(9000, 'a') + "\r\nContent-Length: 20\r\n" << oneRow << 431;
+            << "X-Long: " + QByteArray(9000, 'a') + "\r\nContent-Length: 20\r\n"
+            << oneRow << 431;
         QByteArray many;
         for (int i = 0; i < 80; ++i)
             many += "X-Filler-" + QByteArray::number(i) + ": " + QByteArray(1000, 'b') + "\r\n";
@@ -183,8 +184,9 @@ private slots:
     // it is framed, and the connection goes on.
     void bodyAtTheLimit() {
         GW_REQUIRE_BACKEND(info);
-        const QByteArray head = "POST /auth/v1/signup HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " +
-                                info->apikey.toUtf8() + "\r\nContent-Type: application/json\r\n";
+        const QByteArray head =
+            "POST /auth/v1/signup HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " + info->apikey.toUtf8() +
+            "\r\nContent-Type: application/json\r\n";
         Raw raw(info->url);
         raw.send(head + "Content-Length: 1048576\r\n\r\n" + QByteArray(1 << 20, ' '));
         QCOMPARE(raw.read().status, 400); // read in full, then found not to be JSON
@@ -211,11 +213,10 @@ private slots:
         GW_REQUIRE_BACKEND(info);
         Raw raw(info->url);
         const QByteArray row = R"({"visitor_name":"Piped"})";
-        raw.send(health(*info) + restHead("POST", "visitors") + "Content-Length: " +
-                 QByteArray::number(row.size()) + "\r\n\r\n" + row + get("/rest/v1/visitors") +
-                 "HEAD" + health(*info).mid(3) +
-                 restHead("GET", "visitors?select=visitor_name") + "\r\n" +
-                 get("/no-such-page"));
+        raw.send(health(*info) + restHead("POST", "visitors") +
+                 "Content-Length: " + QByteArray::number(row.size()) + "\r\n\r\n" + row +
+                 get("/rest/v1/visitors") + "HEAD" + health(*info).mid(3) +
+                 restHead("GET", "visitors?select=visitor_name") + "\r\n" + get("/no-such-page"));
         QCOMPARE(raw.read().status, 200);
         QCOMPARE(raw.read().status, 201);
         const RawReply noKey = raw.read();

@@ -120,7 +120,8 @@ private slots:
                 runSql(backend, "set enable_seqscan = off; explain select id from visitors "
                                 "where search_text " +
                                     op + " '" + pattern + "'");
-            QVERIFY2(plan.contains("visitors_search_text_idx"), qPrintable(QString(search) + ": " + plan));
+            QVERIFY2(plan.contains("visitors_search_text_idx"),
+                     qPrintable(QString(search) + ": " + plan));
         }
     }
 

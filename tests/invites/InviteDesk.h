@@ -58,10 +58,9 @@ struct InviteDesk : BackendDesk {
     QString createInvite(const QString &name, const QString &email) {
         const QJsonObject body{{"answers", QJsonArray{QJsonObject{{"slot", 0}, {"value", name}}}},
                                {"email", email}};
-        const HttpReply reply =
-            sendRequest("POST", QUrl(info.url.toString() + "/api/invites"),
-                        QJsonDocument(body).toJson(QJsonDocument::Compact),
-                        deskHeaders(info, account.accessToken));
+        const HttpReply reply = sendRequest("POST", QUrl(info.url.toString() + "/api/invites"),
+                                            QJsonDocument(body).toJson(QJsonDocument::Compact),
+                                            deskHeaders(info, account.accessToken));
         if (reply.status != 201)
             throw BackendFixtureError("creating an invite failed: " + reply.body.toStdString());
         return reply.json().object().value("id").toString();

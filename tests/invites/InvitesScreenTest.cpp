@@ -128,7 +128,8 @@ private slots:
         QCOMPARE(sheet->message().value_or(""), "Please enter a valid email for Email.");
         const QString alan = freshAddress("alan");
         clearAndEnter(sheet->answerField(1)->lineEdit(), alan);
-        const QDate day = newYorkClock().now().toTimeZone(QTimeZone("America/New_York")).date().addDays(3);
+        const QDate day =
+            newYorkClock().now().toTimeZone(QTimeZone("America/New_York")).date().addDays(3);
         sheet->dateSwitch()->click();
         sheet->dateEdit()->setDate(day);
         sheet->timeSwitch()->click();
@@ -246,11 +247,10 @@ private slots:
         QTRY_VERIFY(!d.desk()->findChild<SignInVisitorSheet *>("inviteSignInSheet"));
         QVERIFY(!storedByName(d, "Wes Waiting").value("used_at").isNull());
         QVERIFY(storedByName(d, "Ed Expired").value("used_at").isNull());
-        QTRY_VERIFY(d.row("Wes Waiting") &&
-                    d.row("Wes Waiting")
-                        ->findChild<QLabel *>("inviteStatus")
-                        ->text()
-                        .startsWith("Signed in "));
+        QTRY_VERIFY(d.row("Wes Waiting") && d.row("Wes Waiting")
+                                                ->findChild<QLabel *>("inviteStatus")
+                                                ->text()
+                                                .startsWith("Signed in "));
         QVERIFY(!d.row("Wes Waiting")->signInButton());
         Q_UNUSED(wes);
     }
@@ -285,13 +285,14 @@ private slots:
         const QString id = d.createInvite("Quinn Code", freshAddress("quinn"));
         d.launch();
         QTRY_COMPARE(d.view()->rows().size(), 1);
-        const QString link =
-            info->url.toString() + "/i/" + d.storedInvites()[0].toObject().value("token").toString();
+        const QString link = info->url.toString() + "/i/" +
+                             d.storedInvites()[0].toObject().value("token").toString();
 
         QVERIFY(triggerMenuItem(d.row("Quinn Code"), "Show QR Code"));
         auto *sheet = d.view()->findChild<InviteCodeSheet *>("inviteCodeSheet");
         QVERIFY(sheet && sheet->isVisible());
-        QCOMPARE(sheet->findChild<QLabel *>("inviteCodeName")->text(), QStringLiteral("Quinn Code"));
+        QCOMPARE(sheet->findChild<QLabel *>("inviteCodeName")->text(),
+                 QStringLiteral("Quinn Code"));
         auto *image = sheet->findChild<QWidget *>("inviteCodeImage");
         QVERIFY(image);
         QCOMPARE(image->size(), QSize(260, 260));

@@ -4,8 +4,8 @@
 // (nothing listens on its port, as when the backend is stopped) or swallow answers the
 // backend has already given, and a desk (client and model) wired through it.
 
-#include "cloud/CloudClient.h"
 #include "badge/BadgePrintResult.h"
+#include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 #include "model/FakeDesk.h"
 #include "support/BackendFixture.h"
@@ -43,9 +43,7 @@ public:
     int dropAnswers = 0;
     // Every request byte the desk sent through, in order.
     QByteArray sent;
-    int requestsStartingWith(const QByteArray &line) const {
-        return int(sent.count(line));
-    }
+    int requestsStartingWith(const QByteArray &line) const { return int(sent.count(line)); }
 
 private:
     void accept() {
@@ -105,7 +103,8 @@ public:
     }
 
     // Whole seconds: what the backend stores is what the desk sent.
-    QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
+    QDateTime now =
+        QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
     QNetworkAccessManager network;
     std::shared_ptr<MemorySessionStore> store = std::make_shared<MemorySessionStore>();
     std::unique_ptr<CloudClient> cloud;
@@ -126,14 +125,13 @@ public:
 // it works whatever became of the account's sessions).
 inline QJsonArray storedVisitors(const BackendInfo &info, const QUuid &owner) {
     const QString json = runSql(
-        info, QStringLiteral(
-                  "select coalesce(json_agg(json_build_object("
-                  "'visitor_name', visitor_name, 'device_record_id', device_record_id, "
-                  "'signed_in_at', to_char(signed_in_at at time zone 'UTC', "
-                  "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), "
-                  "'signed_out_at', to_char(signed_out_at at time zone 'UTC', "
-                  "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')) order by signed_in_at), '[]') "
-                  "from public.visitors where owner_id = '%1'")
+        info, QStringLiteral("select coalesce(json_agg(json_build_object("
+                             "'visitor_name', visitor_name, 'device_record_id', device_record_id, "
+                             "'signed_in_at', to_char(signed_in_at at time zone 'UTC', "
+                             "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), "
+                             "'signed_out_at', to_char(signed_out_at at time zone 'UTC', "
+                             "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')) order by signed_in_at), '[]') "
+                             "from public.visitors where owner_id = '%1'")
                   .arg(owner.toString(QUuid::WithoutBraces)));
     return QJsonDocument::fromJson(json.toUtf8()).array();
 }
