@@ -80,15 +80,8 @@ OnSiteRow::OnSiteRow(const VisitorRow &row, const Clock &clock, QWidget *parent)
 
     m_unsynced = new QLabel(QStringLiteral("Not yet synced"), this);
     m_unsynced->setObjectName(QStringLiteral("unsyncedMarker"));
-    m_unsynced->setToolTip(
-        QStringLiteral("Kept on this computer until the server can be reached"));
+    m_unsynced->setToolTip(QStringLiteral("Kept on this computer until the server can be reached"));
     Style::setText(m_unsynced, Style::Text::caption);
-    // Orange, dark enough to read on a light window and light enough on a dark one.
-    const bool darkWindow = palette().color(QPalette::Window).lightness() < 128;
-    m_unsynced->setStyleSheet(
-        QStringLiteral("QLabel { color: %1; background: rgba(255, 159, 10, 0.18); "
-                       "border-radius: 4px; padding: 1px 6px; }")
-            .arg(darkWindow ? QStringLiteral("#ffb340") : QStringLiteral("#8a5100")));
     m_unsynced->hide();
 
     // The name as wide as it needs (elided only when the row is short), the mark beside it.
@@ -121,6 +114,16 @@ void OnSiteRow::setSigningOut(bool busy) {
 }
 
 void OnSiteRow::setUnsynced(bool unsynced) {
+    // A style sheet gives its widget a style of its own, some 17 KiB a row: only a marker
+    // that shows gets one.
+    if (unsynced && m_unsynced->styleSheet().isEmpty()) {
+        // Orange, dark enough to read on a light window and light enough on a dark one.
+        const bool darkWindow = palette().color(QPalette::Window).lightness() < 128;
+        m_unsynced->setStyleSheet(
+            QStringLiteral("QLabel { color: %1; background: rgba(255, 159, 10, 0.18); "
+                           "border-radius: 4px; padding: 1px 6px; }")
+                .arg(darkWindow ? QStringLiteral("#ffb340") : QStringLiteral("#8a5100")));
+    }
     m_unsynced->setVisible(unsynced);
 }
 
@@ -169,8 +172,8 @@ TodayView::TodayView(AppModel *model, QWidget *parent) : SectionView(parent), m_
     m_list = new RowList(this);
     m_list->setObjectName(QStringLiteral("onSiteList"));
 
-    m_empty = new EmptyStatePanel(QStringLiteral("building.2"), QStringLiteral("No one on site"),
-                                  this);
+    m_empty =
+        new EmptyStatePanel(QStringLiteral("building.2"), QStringLiteral("No one on site"), this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 12);
@@ -246,9 +249,9 @@ void TodayView::updateOnSite() {
 
     m_list->setVisible(!onSite.isEmpty());
     m_empty->setVisible(onSite.isEmpty());
-    m_empty->setDescription(
-        m_model->lastRefresh() ? QStringLiteral("Visitors signed in on any device show up here.")
-                               : QStringLiteral("Loading…"));
+    m_empty->setDescription(m_model->lastRefresh()
+                                ? QStringLiteral("Visitors signed in on any device show up here.")
+                                : QStringLiteral("Loading…"));
     updateActions();
 }
 

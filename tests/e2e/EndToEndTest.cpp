@@ -23,8 +23,9 @@
 // a fresh keychain item and fresh preferences, driven through its screens the way a
 // person at the desk would: create an account, set up the form, an employee with a
 // personal webhook and the badge printer, invite a visitor, sign them in from the
-// invite (badge to the PDF queue, alert to a local receiver), sign everyone out, quit,
-// and come back to the same session. Each step fails with what it expected, the texts
+// invite (badge to the PDF queue, alert to a local receiver), sign everyone out, save
+// the log as CSV and as PDF through the save dialog, quit, and come back to the same
+// session. Each step fails with what it expected, the texts
 // on the screen and a screenshot in tests/e2e-output of the build folder.
 class EndToEndTest : public QObject {
     Q_OBJECT
@@ -45,6 +46,8 @@ class EndToEndTest : public QObject {
     const QString m_visitor = "Avery Guest " + m_tag;
     const QString m_guestEmail = "avery-" + m_tag + "@example.org";
     QString m_queue, m_badgeFile;
+    // Where the desk's save dialog opens: the Documents folder of its private home.
+    QString m_documents;
 
     static void expect(bool condition, const QString &what) {
         if (!condition)
@@ -100,10 +103,10 @@ class EndToEndTest : public QObject {
         store.flush();
     }
 
-    // Waits until cups-pdf has written a whole PDF at `path` (pdfinfo reads it).
-    void waitForPdf(const QString &path) {
+    // Waits until a whole one-page PDF is at `path` (pdfinfo reads it).
+    void waitForPdf(const QString &what, const QString &path) {
         m_desk->waitUntil(
-            "the badge PDF " + path,
+            what + ' ' + path,
             [&path] {
                 if (!QFile::exists(path))
                     return false;
@@ -113,6 +116,45 @@ class EndToEndTest : public QObject {
                        pdfinfo.readAllStandardOutput().contains("Pages:           1\n");
             },
             30000);
+    }
+
+    static QString pdfText(const QString &path) {
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {"-layout", path, "-"});
+        if (!pdftotext.waitForFinished(10000) || pdftotext.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(pdftotext.readAllStandardOutput());
+    }
+
+    // The cells of one CSV line whose cells are all quoted, as the export writes them.
+    static QStringList csvCells(QString line) {
+        if (line.size() < 2 || !line.startsWith('"') || !line.endsWith('"'))
+            return {};
+        QStringList cells = line.mid(1, line.size() - 2).split(QStringLiteral("\",\""));
+        for (QString &cell : cells)
+            cell.replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        return cells;
+    }
+
+    // Chooses Export > `item` on the Visitors screen and saves under the name the save
+    // dialog proposes, in the folder it opens in; the file's path.
+    QString exportThroughSaveDialog(const QString &item, const QString &suffix) {
+        m_desk->click(Look::text("Export").kind("QToolButton").within("deskToolbar"));
+        m_desk->click(Look::text(item).kind("action"));
+        const QString dialog = QStringLiteral("exportSaveDialog");
+        const Seen name =
+            m_desk->waitFor(Look::name("fileNameEdit").in(dialog), "the proposed file name",
+                            [&](const Seen &s) { return s.value.endsWith('.' + suffix); });
+        const QString path = m_documents + '/' + name.value;
+        QFile::remove(path);
+        m_desk->click(Look::text("Save").kind("QPushButton").in(dialog));
+        m_desk->waitGone(Look::name(dialog), "the save dialog to close");
+        m_desk->waitGone(Look::name("exportProgress"), "the export to finish", 30000);
+        expect(!m_desk->find(Look::name("actionErrorAlert")).found,
+               "the export reported a problem");
+        expect(QFile::exists(path), "no file at " + path + "; the Documents folder holds " +
+                                        QDir(m_documents).entryList(QDir::Files).join(", "));
+        return path;
     }
 
 private slots:
@@ -136,6 +178,8 @@ private slots:
                       QString("Visitor badge - " + m_visitor).replace(' ', '_') + ".pdf";
 
         QVERIFY(m_home.isValid());
+        m_documents = m_home.filePath("desk/Documents");
+        QVERIFY(QDir().mkpath(m_documents));
         QDir(m_output).removeRecursively();
         QVERIFY(QDir().mkpath(m_output));
         // Fresh keychain: no session stored by an earlier run.
@@ -284,7 +328,7 @@ private slots:
             expect(alert.method == "POST" && payload.value("visitor").toString() == m_visitor &&
                        payload.value("host").toString() == m_employee,
                    "the receiver got " + QString::fromUtf8(alert.method + ' ' + alert.body));
-            waitForPdf(m_badgeFile);
+            waitForPdf("the badge PDF", m_badgeFile);
             m_desk->waitFor(Look::name("inviteStatus").within("inviteList"),
                             "the invite to show it was used", [](const Seen &s) {
                                 return !s.labels.isEmpty() &&
@@ -308,6 +352,37 @@ private slots:
                             "where u.email = '" +
                                 m_email + "'");
             expect(counts == "0/1", "visitors still on site / all, in the backend: " + counts);
+        });
+    }
+
+    void exportTheLog() {
+        step(6, "export the log as CSV and PDF", [&] {
+            showSection("Visitors", "visitorsView");
+            m_desk->waitFor(Look::text(m_visitor).kind("item").within("visitorsView"),
+                            "the visitor in the log");
+
+            const QString csvPath = exportThroughSaveDialog("Export as CSV\u2026", "csv");
+            QFile csv(csvPath);
+            expect(csv.open(QIODevice::ReadOnly), "cannot read " + csvPath);
+            const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n");
+            const QStringList header = csvCells(lines.value(0));
+            const qsizetype signedOut = header.indexOf("Signed out");
+            expect(header.value(0) == "Name" && header.value(1) == "Visiting" && signedOut > 1,
+                   "the CSV starts with " + lines.value(0));
+            expect(lines.size() == 2, QStringLiteral("the CSV has %1 lines, not a heading and "
+                                                     "the one visitor: ")
+                                              .arg(lines.size()) +
+                                          lines.join(" | "));
+            const QStringList row = csvCells(lines.value(1));
+            expect(row.value(0) == m_visitor && row.value(1) == m_employee &&
+                       !row.value(signedOut).isEmpty(),
+                   "the CSV's row is " + lines.value(1));
+
+            const QString pdfPath = exportThroughSaveDialog("Export as PDF\u2026", "pdf");
+            waitForPdf("the exported log", pdfPath);
+            const QString text = pdfText(pdfPath);
+            expect(text.contains(m_visitor) && text.contains(m_employee),
+                   "the PDF's text is: " + text);
         });
     }
 
