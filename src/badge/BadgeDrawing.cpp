@@ -1,6 +1,7 @@
 #include "badge/BadgeDrawing.h"
 
-#include <QFontDatabase>
+#include "badge/PageText.h"
+
 #include <QPainter>
 #include <QTextLayout>
 
@@ -28,19 +29,6 @@ BadgeLayout layoutFor(LabelStock stock) {
             {{0, 15, 997, 2}, {0, 15, 2, 615}, {0, 630, 997, 2}, {997, 15, 2, 615}}};
 }
 
-// The regular system font at `size` canvas units. Pixel sizes follow the painter's
-// transform, so the same layout comes out on a preview image and a 1200 dpi printer;
-// hinting is off for the same reason.
-QFont badgeFont(qreal size) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setStyleHint(QFont::SansSerif);
-    font.setWeight(QFont::Normal);
-    font.setItalic(false);
-    font.setPixelSize(qRound(size));
-    font.setHintingPreference(QFont::PreferNoHinting);
-    return font;
-}
-
 // Centred lines from the top of `rect`, wrapped at word boundaries (inside a word only
 // when it is wider than the rectangle). Only lines that fit whole are drawn, and nothing
 // leaves the rectangle.
@@ -49,7 +37,7 @@ void drawTextIn(QPainter &painter, const QRectF &rect, const QString &text, qrea
     if (text.isEmpty())
         return;
     const QString lines = withLineSeparators(text);
-    QTextLayout layout(lines, badgeFont(size));
+    QTextLayout layout(lines, pageFont(qRound(size)));
     QTextOption option(Qt::AlignHCenter);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -64,29 +52,6 @@ void drawTextIn(QPainter &painter, const QRectF &rect, const QString &text, qrea
 }
 
 } // namespace
-
-QString withLineSeparators(QString text) {
-    text.replace(QLatin1String("\r\n"), QChar(QChar::LineSeparator));
-    text.replace(QLatin1Char('\n'), QChar(QChar::LineSeparator));
-    text.replace(QLatin1Char('\r'), QChar(QChar::LineSeparator));
-    return text;
-}
-
-int layoutFittingLines(QTextLayout &layout, qreal width, qreal height) {
-    int visible = 0;
-    qreal y = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        line.setPosition(QPointF(0, y));
-        y += line.height();
-        if (y > height)
-            break; // the rest is cut off; no need to lay it out
-        ++visible;
-    }
-    layout.endLayout();
-    return visible;
-}
 
 QString badgeDateText(const QDateTime &moment, const QLocale &locale, const QTimeZone &zone) {
     // "Ap" keeps the locale's own AM/PM text, as the badge shows it.

@@ -13,13 +13,6 @@
 #include <QTimeZone>
 
 class QPainter;
-class QTextLayout;
-
-// `text` with its line breaks turned into the separators QTextLayout breaks lines at.
-QString withLineSeparators(QString text);
-// Lays `layout` out in lines `width` wide, stopping at the first line that does not fit
-// whole in `height`; returns how many lines fit.
-int layoutFittingLines(QTextLayout &layout, qreal width, qreal height);
 
 // The badge's time line: "EE, MMM d", seven spaces, "hh:mm a" in the locale's words,
 // e.g. "Sat, Dec 5       03:55 PM".

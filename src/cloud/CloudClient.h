@@ -4,7 +4,7 @@
 #include "cloud/CloudError.h"
 #include "cloud/CloudSession.h"
 #include "cloud/VisitorQuery.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QNetworkRequest>
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "cloud/CloudError.h"
 
 #include "cloud/Cancellation.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 QString CloudError::description() const {
     switch (m_kind) {

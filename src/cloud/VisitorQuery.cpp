@@ -1,6 +1,6 @@
 #include "cloud/VisitorQuery.h"
 
-#include "model/Records.h"
+#include "records/Records.h"
 
 QueryItems VisitorQuery::queryItems() const {
     QueryItems items;

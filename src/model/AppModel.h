@@ -2,7 +2,7 @@
 
 #include "cloud/Cancellation.h"
 #include "model/OfflineQueue.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QObject>
 #include <QPointer>

@@ -3,7 +3,7 @@
 // The visitor log as a file: a CSV of every record, and a printable PDF report. Both are
 // pure functions of the rows (and, for the report, the clock); they never fail.
 
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QByteArray>
 #include <QList>

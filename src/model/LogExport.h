@@ -6,7 +6,7 @@
 
 #include "cloud/Cancellation.h"
 #include "cloud/VisitorQuery.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QDate>
 #include <QString>
@@ -29,5 +29,4 @@ QString proposedLogName(const QDate &today);
 // temporaries: GCC 12 destroys some temporaries of a co_await expression twice.
 QCoro::Task<void> exportVisitorLog(CloudClient *cloud, VisitorQuery query, LogFormat format,
                                    QString path, CancellationToken cancel = {},
-                                   std::function<void(qsizetype)> progress = {},
-                                   Clock clock = {});
+                                   std::function<void(qsizetype)> progress = {}, Clock clock = {});

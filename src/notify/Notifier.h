@@ -1,8 +1,8 @@
 #pragma once
 
-#include "model/Records.h"
 #include "notify/VisitorAlert.h"
 #include "notify/WebhookService.h"
+#include "records/Records.h"
 
 #include <QJsonObject>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "model/Records.h"
 #include "notify/NotifyError.h"
 #include "notify/VisitorAlert.h"
+#include "records/Records.h"
 
 #include <QUrl>
 #include <chrono>

@@ -2,7 +2,7 @@
 
 #include "DeskSection.h"
 #include "SectionView.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QListWidget>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include "EmployeeSheet.h"
 #include "SectionView.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QPointer>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FormSheet.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QDate>
 #include <QPointer>

@@ -1,12 +1,12 @@
 #include "RollCall.h"
 
 #include "TimeText.h"
+#include "badge/PageText.h"
 #include "model/AppModel.h"
 #include "model/Export.h"
 
 #include <QBuffer>
 #include <QDir>
-#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPdfWriter>
@@ -22,21 +22,9 @@ constexpr qreal headerHeight = 118;
 constexpr qreal footerHeight = 30;
 constexpr qreal box = 11;
 
-QFont pageFont(qreal points, bool bold) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    font.setHintingPreference(QFont::PreferNoHinting);
-    // No ligatures, so the words read back out of the PDF as typed ("Office", not
-    // "Oﬃce"); scripts that need shaping still get it.
-    font.setStyleStrategy(QFont::PreferNoShaping);
-    return font;
-}
-
-QString oneLine(QString text) {
-    text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    return text;
+// Sizes in points: the painter is scaled to points on every device.
+QFont rollCallFont(int points, bool bold) {
+    return pageFont(points, bold, Shaping::latinUnshaped);
 }
 
 class RollCallPainter {
@@ -63,13 +51,13 @@ public:
         const qsizetype end = std::min(first + m_rowsPerPage, m_rollCall.onSite.size());
         qreal y = margin + headerHeight;
         if (m_rollCall.onSite.isEmpty())
-            text(pageFont(11, false), QRectF(margin, y, m_page.width() - 2 * margin, rowHeight),
+            text(rollCallFont(11, false), QRectF(margin, y, m_page.width() - 2 * margin, rowHeight),
                  m_rollCall.asOf ? QStringLiteral("No one is on site.")
                                  : QStringLiteral("The desk has not loaded the on-site list yet."));
         for (qsizetype i = first; i < end; ++i, y += rowHeight)
             drawRow(m_rollCall.onSite[i], y);
         const QString footer = QStringLiteral("Page %1 of %2").arg(page + 1).arg(m_pages);
-        text(pageFont(9, false),
+        text(rollCallFont(9, false),
              QRectF(margin, m_page.height() - margin - 14, m_page.width() - 2 * margin, 14), footer,
              Qt::AlignHCenter);
     }
@@ -77,15 +65,16 @@ public:
 private:
     void drawHeader() {
         const qreal width = m_page.width() - 2 * margin;
-        text(pageFont(20, true), QRectF(margin, margin, width, 28), QStringLiteral("Roll call"));
+        text(rollCallFont(20, true), QRectF(margin, margin, width, 28),
+             QStringLiteral("Roll call"));
         const QString count = QStringLiteral("%1 on site").arg(m_rollCall.onSite.size());
-        text(pageFont(16, true), QRectF(margin, margin + 4, width, 24), count, Qt::AlignRight);
-        text(pageFont(12, false), QRectF(margin, margin + 32, width, 18),
+        text(rollCallFont(16, true), QRectF(margin, margin + 4, width, 24), count, Qt::AlignRight);
+        text(rollCallFont(12, false), QRectF(margin, margin + 32, width, 18),
              m_rollCall.placeName.isEmpty() ? QString() : oneLine(m_rollCall.placeName));
-        text(pageFont(10, m_rollCall.offline), QRectF(margin, margin + 52, width, 16),
+        text(rollCallFont(10, m_rollCall.offline), QRectF(margin, margin + 52, width, 16),
              m_rollCall.asOfText());
         const qreal headings = margin + 84;
-        const QFont heading = pageFont(8, true);
+        const QFont heading = rollCallFont(8, true);
         const QStringList titles{QStringLiteral("NAME"), QStringLiteral("HOST"),
                                  QStringLiteral("SIGNED IN"), QStringLiteral("DEVICE")};
         for (int i = 0; i < 4; ++i)
@@ -97,9 +86,9 @@ private:
         m_painter.setPen(QPen(Qt::black, 0.8));
         m_painter.setBrush(Qt::NoBrush);
         m_painter.drawRect(QRectF(margin, y + (rowHeight - box) / 2 - 2, box, box));
-        const QFont body = pageFont(10, false);
+        const QFont body = rollCallFont(10, false);
         const qreal textTop = y + 2;
-        text(pageFont(10, true), QRectF(m_columns[0], textTop, m_widths[0] - 8, 16),
+        text(rollCallFont(10, true), QRectF(m_columns[0], textTop, m_widths[0] - 8, 16),
              oneLine(row.visitorName));
         text(body, QRectF(m_columns[1], textTop, m_widths[1] - 8, 16),
              oneLine(row.hostName.value_or(QString())));

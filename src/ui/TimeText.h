@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Records.h"
+#include "records/Records.h"
 
 // A moment as the clock's locale writes a short time of day, without seconds.
 inline QString shortTimeText(const QDateTime &moment, const Clock &clock) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SectionView.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QFrame>
 #include <QHash>

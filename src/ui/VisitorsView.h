@@ -4,7 +4,7 @@
 #include "cloud/Cancellation.h"
 #include "cloud/VisitorQuery.h"
 #include "model/LogExport.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QDate>
 #include <QPointer>

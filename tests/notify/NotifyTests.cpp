@@ -8,11 +8,11 @@
 #include "support/Tasks.h"
 #include "support/TestMain.h"
 
-#include "model/Records.h"
 #include "notify/JsonWriter.h"
 #include "notify/Notifier.h"
 #include "notify/WebhookDelivery.h"
 #include "notify/WebhookService.h"
+#include "records/Records.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 #include "support/TestMain.h"
 
 #include "QuotedJson.h"
-#include "model/Records.h"
+#include "records/Records.h"
 
 #include <QJsonDocument>
 #include <QTest>

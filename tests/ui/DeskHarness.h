@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cloud/CloudClient.h"
-#include "model/Records.h"
+#include "records/Records.h"
 #include "support/FakeHttpServer.h"
 #include "support/desk/Gestures.h"
 #include "ui/AuthView.h"
