@@ -357,7 +357,13 @@ CloudClient::CloudClient(QNetworkAccessManager *network, std::shared_ptr<Session
     : QObject(parent), d(std::make_unique<Private>()), m_network(network),
       m_store(store ? std::move(store) : std::make_shared<MemorySessionStore>()),
       m_config(std::move(config)) {
-    m_session = m_store->load();
+    m_store->whenLoaded(this, [this, generation = d->generation] {
+        m_restoring = false;
+        // A session started meanwhile (a sign-in) is newer than the stored one.
+        if (d->generation == generation)
+            Private::setSession(this, m_store->load());
+        emit restoringChanged();
+    });
 }
 
 CloudClient::~CloudClient() {

@@ -24,6 +24,7 @@ class CloudClient : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isSignedIn READ isSignedIn NOTIFY sessionChanged)
     Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY refreshTaskChanged)
+    Q_PROPERTY(bool isRestoring READ isRestoring NOTIFY restoringChanged)
 
 public:
     struct Config {
@@ -44,7 +45,8 @@ public:
         bool hasHeader(const QByteArray &name) const;
     };
 
-    // Loads the stored session at once.
+    // Restores the stored session as soon as the store has it (at once for most stores;
+    // the keychain answers after the window has painted).
     CloudClient(QNetworkAccessManager *network, std::shared_ptr<SessionStore> store,
                 Config config = Config::fromBuild(), QObject *parent = nullptr);
     ~CloudClient() override;
@@ -54,6 +56,8 @@ public:
     const std::optional<CloudSession> &session() const { return m_session; }
     bool isSignedIn() const { return m_session.has_value(); }
     bool isRefreshing() const;
+    // Still waiting for the store's session; signed out meanwhile.
+    bool isRestoring() const { return m_restoring; }
 
     // Tests move the clock; the token lifetime is measured against it.
     void setNow(std::function<QDateTime()> now) { m_now = std::move(now); }
@@ -125,6 +129,7 @@ public:
 signals:
     void sessionChanged();
     void refreshTaskChanged();
+    void restoringChanged();
 
 private:
     // Implementation details are the cloud account's own (CloudClient.cpp); the data
@@ -135,5 +140,6 @@ private:
     std::shared_ptr<SessionStore> m_store;
     Config m_config;
     std::optional<CloudSession> m_session;
+    bool m_restoring = true;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTimeUtc(); };
 };

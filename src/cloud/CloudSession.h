@@ -4,7 +4,10 @@
 #include <QDateTime>
 #include <QString>
 #include <QUuid>
+#include <functional>
 #include <optional>
+
+class QObject;
 
 // The signed-in state, mirrored into the keychain so the desk stays signed in.
 struct CloudSession {
@@ -28,6 +31,13 @@ public:
     virtual std::optional<CloudSession> load() = 0;
     // No value erases the stored item. Failures are silent.
     virtual void save(const std::optional<CloudSession> &session) = 0;
+    // Calls `ready` on `context`'s thread once load() answers without waiting (at once,
+    // here); never after `context` is gone. A store that reads slowly, such as the
+    // keychain, lets the window paint first.
+    virtual void whenLoaded(QObject *context, std::function<void()> ready) {
+        (void)context;
+        ready();
+    }
 };
 
 // Keeps nothing across runs; for tests and for running without a keychain.

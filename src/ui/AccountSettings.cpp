@@ -1,9 +1,10 @@
 #include "AccountSettings.h"
 
 #include "CaughtError.h"
+#include "ContentView.h"
+#include "ProblemAlert.h"
 #include "SettingsSection.h"
 #include "Style.h"
-#include "ProblemAlert.h"
 #include "cloud/CloudClient.h"
 #include "model/AppModel.h"
 
@@ -36,7 +37,8 @@ AccountSettings::AccountSettings(CloudClient *cloud, QWidget *parent)
     m_signedOut = new QWidget(this);
     {
         auto *layout = settingsTabLayout(m_signedOut);
-        auto *text = new QLabel(QStringLiteral("Sign in from the main window."), m_signedOut);
+        auto *text = new QLabel(m_signedOut);
+        m_signedOutText = text;
         text->setObjectName(QStringLiteral("signedOutText"));
         text->setAlignment(Qt::AlignCenter);
         Style::setSecondary(text);
@@ -111,6 +113,7 @@ AccountSettings::AccountSettings(CloudClient *cloud, QWidget *parent)
     m_pages->addWidget(m_signedIn);
 
     connect(cloud, &CloudClient::sessionChanged, this, &AccountSettings::onSessionChanged);
+    connect(cloud, &CloudClient::restoringChanged, this, &AccountSettings::onSessionChanged);
     onSessionChanged();
     setMessage(std::nullopt, false);
 }
@@ -123,6 +126,9 @@ void AccountSettings::onSessionChanged() {
         setMessage(std::nullopt, false);
     }
     m_email->setText(signedIn ? m_cloud->session()->email : QString());
+    m_signedOutText->setText(m_cloud && m_cloud->isRestoring()
+                                 ? openingSavedSignInText()
+                                 : QStringLiteral("Sign in from the main window."));
     m_pages->setCurrentWidget(signedIn ? m_signedIn : m_signedOut);
     updateControls();
 }

@@ -52,6 +52,7 @@ private:
 
     QStackedLayout *m_pages;
     QWidget *m_signedOut;
+    QLabel *m_signedOutText;
     QWidget *m_signedIn;
     QLabel *m_email;
     QLineEdit *m_password;

@@ -8,11 +8,16 @@
 class AppModel;
 class AuthView;
 class DeskView;
+class QLabel;
 class QSettings;
 
+// What the window and the Account tab say while the saved sign-in is being read.
+QString openingSavedSignInText();
+
 // The main window's root: the account screen while there is no session, the desk
-// while there is one. It also runs the model's lifecycle step whenever the signed-in
-// user changes (sign-in, sign-out, another account), and when the window first shows.
+// while there is one, and a line saying so while the saved sign-in is still being read. It also
+// runs the model's lifecycle step whenever the signed-in user changes (sign-in, sign-out, another
+// account), and when the window first shows.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
@@ -40,6 +45,7 @@ private:
     QSettings *m_preferences;
     QPointer<AuthView> m_auth;
     QPointer<DeskView> m_desk;
+    QPointer<QLabel> m_opening;
     // The user the lifecycle last ran for; empty until it first runs.
     std::optional<std::optional<QUuid>> m_lifecycleKey;
 };

@@ -83,6 +83,40 @@ private slots:
         QCOMPARE(raw().error, QKeychain::EntryNotFound);
     }
 
+    // The item is read in the background: whenLoaded says when load() has it, and a save
+    // made before the read ends is what the store holds and the keychain keeps.
+    void readsInTheBackground() {
+        const CloudSession stored = makeSession("access-stored", 15);
+        QCOMPARE(raw(Operation::write, stored.toStoredJson()).error, QKeychain::NoError);
+        {
+            KeychainSessionStore store(m_service, "session");
+            QObject context;
+            bool loaded = false;
+            store.whenLoaded(&context, [&] { loaded = true; });
+            QTRY_VERIFY(loaded);
+            QCOMPARE(store.load(), std::optional(stored));
+        }
+        {
+            KeychainSessionStore store(m_service, "session");
+            const CloudSession newer = makeSession("access-newer", 15);
+            store.save(newer);
+            bool loaded = false;
+            store.whenLoaded(nullptr, [&] { loaded = true; });
+            QVERIFY(loaded);
+            QCOMPARE(store.load(), std::optional(newer));
+            QVERIFY(store.flush());
+            QCOMPARE(raw().data, newer.toStoredJson());
+        }
+        // Gone before the keychain answers: nothing is called.
+        auto store = std::make_unique<KeychainSessionStore>(m_service, "session");
+        auto context = std::make_unique<QObject>();
+        bool called = false;
+        store->whenLoaded(context.get(), [&] { called = true; });
+        context.reset();
+        QTest::qWait(200);
+        QVERIFY(!called);
+    }
+
     // Neither reading nor saving runs the event loop, so no network answer or timer can
     // run inside a save and re-enter the client.
     void runsNoEventLoop() {

@@ -32,6 +32,12 @@ std::optional<bool> keychainHasItem(const QString &service) {
         return false;
     return std::nullopt;
 }
+// A store whose saved session arrives when the test says, as the keychain's does after
+// the window has painted.
+struct HeldStore : MemorySessionStore {
+    std::function<void()> release;
+    void whenLoaded(QObject *, std::function<void()> ready) override { release = std::move(ready); }
+};
 } // namespace
 
 // The window itself: how it opens and closes, and its tabs.
@@ -129,6 +135,42 @@ private slots:
         QCOMPARE(h.label("accountEmail")->text(), h.account.email);
         QVERIFY(!shown(h.label("signedOutText")));
         QVERIFY(!shown(h.label("accountMessage")));
+    }
+
+    // Until the saved sign-in is read the window says so, and so does the Account tab;
+    // then the desk, or the account screen when there was none.
+    void opensTheSavedSignInOnceItIsRead() {
+        for (const bool saved : {true, false}) {
+            SettingsHarness h;
+            auto held = std::make_shared<HeldStore>();
+            h.store = held;
+            h.fakeSession();
+            if (!saved)
+                held->stored.reset();
+            h.launch();
+            ContentView *content = h.app->mainWindow()->contentView();
+            QVERIFY(h.app->cloud()->isRestoring());
+            QVERIFY(!content->authView() && !content->deskView());
+            const QString opening = QStringLiteral("Opening your saved sign-in\u2026");
+            auto *openingView = content->findChild<QLabel *>("openingView");
+            QVERIFY(openingView && openingView->isVisible());
+            QCOMPARE(openingView->text(), opening);
+            QCOMPARE(h.label("signedOutText")->text(), opening);
+            QVERIFY(held->release);
+
+            held->release();
+            QVERIFY(!h.app->cloud()->isRestoring());
+            QCOMPARE(h.app->cloud()->isSignedIn(), saved);
+            QTRY_VERIFY(!content->findChild<QLabel *>("openingView"));
+            if (saved) {
+                QVERIFY(content->deskView());
+                QCOMPARE(h.label("accountEmail")->text(), QStringLiteral("desk@example.com"));
+            } else {
+                QVERIFY(content->authView());
+                QCOMPARE(h.label("signedOutText")->text(),
+                         QStringLiteral("Sign in from the main window."));
+            }
+        }
     }
 
     void deleteAccountEndsTheSessionAndTheKeychainItem() {
